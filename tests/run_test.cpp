@@ -1,0 +1,458 @@
+// End to end: the built binary run in a fresh working directory on inputs of
+// every format and layout, its outputs read back by a second decoder.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <csignal>
+#include <thread>
+
+#include <zlib.h>
+
+#include "harness.h"
+#include "remap.h"
+#include "stb_image.h"
+
+namespace {
+
+class in_temp_dir : public testing::Test {
+protected:
+    fs::path dir = make_temp_dir();
+    void TearDown() override { remove_temp_dir(dir); }
+
+    // Copies a fixture into the working directory under the given name.
+    void put(const std::string &name, const std::string &as = "")
+    {
+        fs::copy_file(fixture(name), dir / (as.empty() ? name : as));
+    }
+};
+
+// The outputs in dir must be the decoded input with the first map applied,
+// then with both: same size and channel count, 8-bit, one PNG colour type per
+// channel count.
+void expect_outputs_match(const fs::path &dir, const decoded &input)
+{
+    static const int colour_type_for[] = {-1, 0, 4, 2, 6};
+    const auto first = apply_map(input.pixels, input.channels, digit_remap);
+    const auto second = apply_map(first, input.channels, bit_remap);
+    for (auto [name, expected] : {std::pair{"outfirst.png", &first}, std::pair{"outsecond.png", &second}}) {
+        SCOPED_TRACE(name);
+        const decoded out = libpng_decode(dir / name);
+        ASSERT_EQ(out.error, "");
+        EXPECT_EQ(out.width, input.width);
+        EXPECT_EQ(out.height, input.height);
+        EXPECT_EQ(out.channels, input.channels);
+        EXPECT_EQ(out.bit_depth, 8);
+        EXPECT_EQ(out.colour_type, colour_type_for[input.channels]);
+        EXPECT_FALSE(out.interlaced);
+        EXPECT_TRUE(out.pixels == *expected) << "pixels differ from the maps applied to the input";
+    }
+}
+
+// ---- every format and layout ----------------------------------------------
+
+struct format_case {
+    const char *file;
+    int channels;  // as the decoder delivers it
+};
+
+void PrintTo(const format_case &c, std::ostream *out) { *out << c.file; }
+
+class formats : public testing::TestWithParam<format_case> {
+protected:
+    fs::path dir = make_temp_dir();
+    void TearDown() override { remove_temp_dir(dir); }
+};
+
+TEST_P(formats, outputs_are_the_maps_applied_to_the_decoded_input)
+{
+    const format_case c = GetParam();
+    fs::copy_file(fixture(c.file), dir / c.file);
+    // PNM has a reader of the tests' own; everything else is as stb_image
+    // decodes it.
+    const bool pnm = fs::path(c.file).extension() == ".ppm" || fs::path(c.file).extension() == ".pgm";
+    const decoded input = pnm ? pnm_decode(fixture(c.file)) : stb_decode(fixture(c.file));
+    ASSERT_EQ(input.error, "");
+    ASSERT_EQ(input.channels, c.channels);
+
+    const run_result run = run_pixremap(dir, {c.file});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+    expect_outputs_match(dir, input);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    all, formats,
+    testing::Values(format_case{"rgb.png", 3}, format_case{"rgba.png", 4},
+                    format_case{"grey.png", 1}, format_case{"grey_alpha.png", 2},
+                    format_case{"rgb16.png", 3}, format_case{"grey16.png", 1},
+                    format_case{"palette.png", 3}, format_case{"palette_trns.png", 4},
+                    format_case{"interlaced.png", 3}, format_case{"rgb.jpg", 3},
+                    format_case{"progressive.jpg", 3}, format_case{"grey.jpg", 1},
+                    format_case{"rgb.bmp", 3}, format_case{"rgba.bmp", 4},
+                    format_case{"palette.bmp", 3}, format_case{"anim.gif", 4},
+                    format_case{"rgb.psd", 4}, format_case{"rgba_rle.psd", 4},
+                    format_case{"rgb16.psd", 4}, format_case{"rgb.tga", 3},
+                    format_case{"rgba_rle.tga", 4}, format_case{"grey.tga", 1},
+                    format_case{"image.hdr", 3}, format_case{"image.pic", 4},
+                    format_case{"image_rle.pic", 4}, format_case{"rgb.ppm", 3},
+                    format_case{"grey.pgm", 1}, format_case{"rgb16.ppm", 3},
+                    format_case{"grey16.pgm", 1}),
+    [](const testing::TestParamInfo<format_case> &param) {
+        std::string name = param.param.file;
+        for (char &ch : name)
+            if (!std::isalnum(static_cast<unsigned char>(ch)))
+                ch = '_';
+        return name;
+    });
+
+// A 16-bit PNG is read as the high byte of every sample: checked against
+// libpng's own reduction of the same file.
+TEST(sixteen_bit, input_is_reduced_to_the_high_byte)
+{
+    for (const char *file : {"rgb16.png", "grey16.png"}) {
+        const decoded ours = stb_decode(fixture(file));
+        const decoded theirs = libpng_decode(fixture(file));
+        ASSERT_EQ(theirs.bit_depth, 16) << file;
+        EXPECT_EQ(ours.channels, theirs.channels) << file;
+        EXPECT_TRUE(ours.pixels == theirs.pixels) << file;
+    }
+}
+
+// 16-bit PNM is read as the high byte of each big-endian sample, whatever
+// the machine's byte order (stb_image alone would keep the low byte).
+TEST_F(in_temp_dir, sixteen_bit_pnm_keeps_the_high_byte)
+{
+    put("rgb16.ppm");
+    ASSERT_EQ(run_pixremap(dir, {"rgb16.ppm"}).status, 0);
+    const decoded input = pnm_decode(fixture("rgb16.ppm"));
+    // The fixture's first pixel is stored as 0x0064, 0x2AFE, 0x8005: high
+    // bytes 0, 42, 128 (stb_image alone would give the low ones, 100, 254, 5).
+    ASSERT_EQ(std::vector<unsigned char>(input.pixels.begin(), input.pixels.begin() + 3),
+              (std::vector<unsigned char>{0, 42, 128}));
+    const decoded out = libpng_decode(dir / "outfirst.png");
+    EXPECT_EQ(std::vector<unsigned char>(out.pixels.begin(), out.pixels.begin() + 3),
+              (std::vector<unsigned char>{digit_remap(0), digit_remap(42), digit_remap(128)}));
+}
+
+// An animated GIF gives its first frame, not the second.
+TEST_F(in_temp_dir, gif_gives_its_first_frame)
+{
+    put("anim.gif");
+    const std::string bytes = read_file(fixture("anim.gif"));
+    int *delays = nullptr;
+    int width = 0, height = 0, frames = 0, channels = 0;
+    unsigned char *all = stbi_load_gif_from_memory(
+        reinterpret_cast<const unsigned char *>(bytes.data()), static_cast<int>(bytes.size()),
+        &delays, &width, &height, &frames, &channels, 4);
+    ASSERT_NE(all, nullptr);
+    ASSERT_GE(frames, 2);
+    const std::size_t frame_size = static_cast<std::size_t>(width) * height * 4;
+    const std::vector<unsigned char> frame0(all, all + frame_size), frame1(all + frame_size, all + 2 * frame_size);
+    stbi_image_free(all);
+    stbi_image_free(delays);
+    ASSERT_NE(frame0, frame1);
+
+    ASSERT_EQ(run_pixremap(dir, {"anim.gif"}).status, 0);
+    const decoded out = libpng_decode(dir / "outfirst.png");
+    EXPECT_TRUE(out.pixels == apply_map(frame0, 4, digit_remap));
+}
+
+// ---- byte identity -------------------------------------------------------
+
+// Golden SHA-256 of both outputs: stb_image_write's exact bytes at its
+// defaults. A change here means the written files changed.
+struct golden_case {
+    const char *file, *first, *second;
+};
+
+TEST_F(in_temp_dir, outputs_are_byte_identical_to_the_golden_files)
+{
+    const golden_case cases[] = {
+#include "golden.inc"
+    };
+    for (const golden_case &c : cases) {
+        SCOPED_TRACE(c.file);
+        fs::copy_file(fixture(c.file), dir / "in", fs::copy_options::overwrite_existing);
+        ASSERT_EQ(run_pixremap(dir, {"in"}).status, 0);
+        EXPECT_EQ(sha256_of(dir / "outfirst.png"), c.first);
+        EXPECT_EQ(sha256_of(dir / "outsecond.png"), c.second);
+    }
+}
+
+TEST_F(in_temp_dir, repeated_runs_give_identical_bytes)
+{
+    put("rgba.png");
+    ASSERT_EQ(run_pixremap(dir, {"rgba.png"}).status, 0);
+    const std::string first = read_file(dir / "outfirst.png"), second = read_file(dir / "outsecond.png");
+    ASSERT_EQ(run_pixremap(dir, {"rgba.png"}).status, 0);
+    EXPECT_TRUE(read_file(dir / "outfirst.png") == first);
+    EXPECT_TRUE(read_file(dir / "outsecond.png") == second);
+}
+
+// ---- the command line ----------------------------------------------------
+
+TEST_F(in_temp_dir, no_argument_reads_default_png)
+{
+    put("rgb.png", "default.png");
+    const run_result run = run_pixremap(dir, {});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    expect_outputs_match(dir, stb_decode(fixture("rgb.png")));
+}
+
+TEST_F(in_temp_dir, no_argument_and_no_default_png_is_an_error)
+{
+    const run_result run = run_pixremap(dir, {});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "pixremap: cannot read 'default.png': No such file or directory\n");
+    EXPECT_TRUE(list_dir(dir).empty());
+}
+
+TEST_F(in_temp_dir, arguments_after_the_first_are_ignored)
+{
+    put("rgba.png");
+    put("rgb.png", "default.png");
+    const run_result run = run_pixremap(dir, {"rgba.png", "default.png", "missing.png", "-x"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    expect_outputs_match(dir, stb_decode(fixture("rgba.png")));
+}
+
+TEST_F(in_temp_dir, long_paths_are_read_whole)
+{
+    // Four nested 60-character directory names: a path of over 250
+    // characters, relative and absolute.
+    fs::path nested;
+    for (char ch : {'a', 'b', 'c', 'd'})
+        nested /= std::string(60, ch);
+    fs::create_directories(dir / nested);
+    fs::copy_file(fixture("grey_alpha.png"), dir / nested / "picture.png");
+    const std::string relative = (nested / "picture.png").string();
+    ASSERT_GT(relative.size(), 200u);
+    for (const std::string &path : {relative, (dir / nested / "picture.png").string()}) {
+        fs::remove(dir / "outfirst.png");
+        fs::remove(dir / "outsecond.png");
+        const run_result run = run_pixremap(dir, {path});
+        EXPECT_EQ(run.status, 0) << path;
+        EXPECT_EQ(run.err, "");
+        expect_outputs_match(dir, stb_decode(fixture("grey_alpha.png")));
+    }
+}
+
+// ---- the output files ----------------------------------------------------
+
+TEST_F(in_temp_dir, existing_outputs_are_replaced_and_keep_their_permissions)
+{
+    put("rgb.png");
+    write_file(dir / "outfirst.png", "an old file");
+    write_file(dir / "outsecond.png", "another old file");
+    fs::permissions(dir / "outfirst.png", fs::perms(0640));
+    fs::permissions(dir / "outsecond.png", fs::perms(0604));
+    const run_result run = run_pixremap(dir, {"rgb.png"});
+    EXPECT_EQ(run.status, 0);
+    expect_outputs_match(dir, stb_decode(fixture("rgb.png")));
+    EXPECT_EQ(fs::status(dir / "outfirst.png").permissions(), fs::perms(0640));
+    EXPECT_EQ(fs::status(dir / "outsecond.png").permissions(), fs::perms(0604));
+    EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"outfirst.png", "outsecond.png", "rgb.png"}));
+}
+
+TEST_F(in_temp_dir, new_outputs_get_the_permissions_of_a_plain_create)
+{
+    put("rgb.png");
+    for (mode_t mask : {0022, 0027, 0002}) {
+        fs::remove(dir / "outfirst.png");
+        fs::remove(dir / "outsecond.png");
+        ASSERT_EQ(run_pixremap(dir, {"rgb.png"}, [mask] { umask(mask); }).status, 0);
+        for (const char *name : {"outfirst.png", "outsecond.png"})
+            EXPECT_EQ(fs::status(dir / name).permissions(), fs::perms(0666 & ~mask))
+                << name << " with umask " << std::oct << mask;
+    }
+}
+
+// ---- inputs that can't be read ---------------------------------------------
+
+// A failed read: status 1, one line naming the path, and no output created
+// or changed.
+void expect_read_failure(const fs::path &dir, const std::string &path, const std::string &reason = "")
+{
+    write_file(dir / "outsecond.png", "an old file");
+    const auto before = list_dir(dir);
+    const run_result run = run_pixremap(dir, {path});
+    EXPECT_EQ(run.status, 1) << path;
+    EXPECT_EQ(run.out, "");
+    const std::string prefix = "pixremap: cannot read '" + path + "': ";
+    EXPECT_EQ(run.err.rfind(prefix, 0), 0u) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    if (!reason.empty()) {
+        EXPECT_EQ(run.err, prefix + reason + "\n");
+    }
+    EXPECT_EQ(list_dir(dir), before);
+    EXPECT_EQ(read_file(dir / "outsecond.png"), "an old file");
+}
+
+TEST_F(in_temp_dir, unreadable_inputs_fail_cleanly)
+{
+    expect_read_failure(dir, "missing.png", "No such file or directory");
+    fs::create_directory(dir / "folder.png");
+    expect_read_failure(dir, "folder.png", "Is a directory");
+    put("empty.png");
+    expect_read_failure(dir, "empty.png", "the file is empty");
+    for (const char *file : {"text.png", "truncated.png", "truncated.jpg"}) {
+        put(file);
+        expect_read_failure(dir, file);
+    }
+}
+
+// A PNG with a large private chunk, which the decoder skips: by seeking in
+// a file, by reading through it in a pipe.
+std::string png_with_a_big_chunk()
+{
+    const std::string png = read_file(fixture("rgba.png"));
+    const std::size_t after_ihdr = 8 + 4 + 4 + 13 + 4;
+    std::string chunk = "prVt" + std::string(100000, 'x');
+    const auto crc = crc32(0, reinterpret_cast<const Bytef *>(chunk.data()), static_cast<uInt>(chunk.size()));
+    auto be32 = [](std::uint32_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                           static_cast<char>(v)};
+    };
+    return png.substr(0, after_ihdr) + be32(100000) + chunk + be32(static_cast<std::uint32_t>(crc)) +
+           png.substr(after_ihdr);
+}
+
+TEST_F(in_temp_dir, reads_from_a_pipe_as_from_a_file)
+{
+    const std::string png = png_with_a_big_chunk();
+    write_file(dir / "big.png", png);
+    const decoded input = stb_decode(dir / "big.png");
+    ASSERT_EQ(input.error, "");
+    ASSERT_EQ(run_pixremap(dir, {"big.png"}).status, 0);
+    expect_outputs_match(dir, input);
+
+    fs::remove(dir / "outfirst.png");
+    fs::remove(dir / "outsecond.png");
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+    std::thread writer([&] {
+        const int fd = open((dir / "pipe").c_str(), O_WRONLY);
+        for (std::size_t at = 0; fd >= 0 && at < png.size();) {
+            // Small pieces, so that the reader meets short reads.
+            const ssize_t n = write(fd, png.data() + at, std::min<std::size_t>(png.size() - at, 999));
+            if (n <= 0)
+                break;
+            at += static_cast<std::size_t>(n);
+        }
+        close(fd);
+    });
+    const run_result run = run_pixremap(dir, {"pipe"});
+    writer.join();
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    expect_outputs_match(dir, input);
+}
+
+TEST_F(in_temp_dir, control_characters_in_a_path_stay_on_one_line)
+{
+    const run_result run = run_pixremap(dir, {"bad\nname\x1b[2J.png"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "pixremap: cannot read 'bad?name?[2J.png': No such file or directory\n");
+}
+
+// ---- outputs that can't be written ----------------------------------------
+
+TEST_F(in_temp_dir, a_directory_in_the_way_fails_that_output_only)
+{
+    put("rgba.png");
+    fs::create_directory(dir / "outfirst.png");
+    const run_result run = run_pixremap(dir, {"rgba.png"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "pixremap: cannot write 'outfirst.png': Is a directory\n");
+    EXPECT_TRUE(fs::is_directory(dir / "outfirst.png"));
+    EXPECT_TRUE(fs::is_empty(dir / "outfirst.png"));
+    // The second output is still written, with both maps applied.
+    const decoded input = stb_decode(fixture("rgba.png"));
+    const decoded second = libpng_decode(dir / "outsecond.png");
+    EXPECT_TRUE(second.pixels == apply_map(apply_map(input.pixels, 4, digit_remap), 4, bit_remap));
+    EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"outfirst.png", "outsecond.png", "rgba.png"}));
+}
+
+TEST_F(in_temp_dir, a_write_cut_short_leaves_the_old_file_and_no_temporary)
+{
+    put("rgba.png");
+    ASSERT_EQ(run_pixremap(dir, {"rgba.png"}).status, 0);
+    const auto full_size = fs::file_size(dir / "outfirst.png");
+    write_file(dir / "outfirst.png", "the old first output");
+    fs::remove(dir / "outsecond.png");
+
+    // A file-size limit of half an output: the write fails part-way with
+    // EFBIG (SIGXFSZ is ignored so that the process sees the error).
+    const rlim_t limit = full_size / 2;
+    const run_result run = run_pixremap(dir, {"rgba.png"}, [limit] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit cap{limit, limit};
+        setrlimit(RLIMIT_FSIZE, &cap);
+    });
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "pixremap: cannot write 'outfirst.png': File too large\n"
+                       "pixremap: cannot write 'outsecond.png': File too large\n");
+    EXPECT_EQ(read_file(dir / "outfirst.png"), "the old first output");
+    EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"outfirst.png", "rgba.png"}));
+}
+
+// Runs the child as nobody when the tests run as root, so that permissions
+// bite; exits 124 where that isn't possible.
+void become_nobody()
+{
+    if (geteuid() != 0)
+        return;
+    const gid_t nogroup = 65534;
+    if (setgroups(1, &nogroup) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+        _exit(124);
+}
+
+TEST_F(in_temp_dir, a_read_only_directory_fails_both_outputs)
+{
+    // The binary is copied beside the test so that nobody can run it even
+    // when the build tree is private to root.
+    const fs::path bin_dir = make_temp_dir();
+    fs::copy_file(pixremap_binary(), bin_dir / "pixremap");
+    fs::permissions(bin_dir, fs::perms(0755));
+    put("rgb.png");
+    fs::permissions(dir / "rgb.png", fs::perms(0644));
+    fs::permissions(dir, fs::perms(0555));
+
+    const run_result run = run_binary((bin_dir / "pixremap").string(), dir, {"rgb.png"}, become_nobody);
+    remove_temp_dir(bin_dir);
+    if (run.status == 124)
+        GTEST_SKIP() << "cannot run as another user here";
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "pixremap: cannot write 'outfirst.png': Permission denied\n"
+                       "pixremap: cannot write 'outsecond.png': Permission denied\n");
+    EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"rgb.png"}));
+}
+
+TEST_F(in_temp_dir, an_input_without_read_permission_fails_cleanly)
+{
+    const fs::path bin_dir = make_temp_dir();
+    fs::copy_file(pixremap_binary(), bin_dir / "pixremap");
+    fs::permissions(bin_dir, fs::perms(0755));
+    fs::permissions(dir, fs::perms(0777));
+    put("rgb.png");
+    fs::permissions(dir / "rgb.png", fs::perms(0));
+
+    const run_result run = run_binary((bin_dir / "pixremap").string(), dir, {"rgb.png"}, become_nobody);
+    remove_temp_dir(bin_dir);
+    if (run.status == 124)
+        GTEST_SKIP() << "cannot run as another user here";
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "pixremap: cannot read 'rgb.png': Permission denied\n");
+    EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"rgb.png"}));
+}
+
+} // namespace
