@@ -1,194 +1,363 @@
 // load: see load.h.
 //
-// The file is opened and read here, and the decoder reads it through
-// callbacks, for three reasons:
-//  - a file that can't be opened or read, or a directory, is reported with
-//    the system's own reason instead of the decoder's guess;
-//  - the decoder's own stdio reader skips data with fseek, which fails on a
-//    pipe such as `pixremap <(curl ...)`; this reader skips by reading;
-//  - the start of the file can be looked at before decoding begins (below).
+// The parent opens the file (so that a missing or unreadable file is
+// reported with the system's reason), maps shared memory for the pixels and
+// opens a pipe for the child's reports, and forks. The child:
+//
+//   1. confines itself: no core dumps, no capabilities, a processor-time
+//      limit, and a seccomp filter that lets it read the input, write its
+//      reports, size and map the memory file, and manage its own memory;
+//   2. reads the first MiB and from it the size the file declares, and
+//      limits its memory and processor time in proportion (reported to the
+//      parent, so it can explain a stop);
+//   3. decodes, copies the pixels into the shared memory and reports the
+//      image's size.
+//
+// The parent reads the reports until the pipe closes, collects the child,
+// and keeps the part of the shared memory that holds the image: the pixels
+// are not copied through the pipe, and the parent never holds a second copy
+// of them. The shared memory is reserved at the largest size the decoder can
+// produce, 2 GiB, and costs only the pages the image fills; an anonymous
+// mapping rather than a memory file, so that a file-size limit meant for the
+// outputs can't stop the hand-back. Nothing the child says is trusted beyond
+// what can be checked: the sizes must be an image the reservation holds, and
+// the child's words are shown only as printable text.
 #include "load.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstring>
-#include <vector>
 
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <seccomp.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include "stb_image.h"
+#include "codec.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define PIXREMAP_ADDRESS_SANITIZER 1
+#endif
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PIXREMAP_ADDRESS_SANITIZER 1
+#endif
+#endif
 
 namespace {
 
-constexpr std::size_t chunk = 64 * 1024;
+// The decoder produces at most 2 GiB of samples (its sizes are ints).
+constexpr std::size_t largest_image = std::size_t{1} << 31;
 
-// A buffered reader over a file descriptor, for the decoder's callbacks.
-struct input {
-    int fd = -1;
-    bool seekable = false;  // a regular file, where skipping can seek
-    std::vector<unsigned char> buffer = std::vector<unsigned char>(chunk);
-    std::size_t start = 0, end = 0;  // the unread bytes in buffer
-    bool at_end = false;             // read() has said end of file, or failed
-    int error = 0;                   // the errno of a failed read
-};
+// The fixed part of both budgets: what any file gets, sized or not.
+constexpr std::uint64_t memory_allowance = 64ull << 20;
+constexpr std::uint64_t time_allowance = 8;  // processor seconds
+// The sized part: the decoder's working memory per byte of decoded image,
+// and its processor time per declared byte, with room for a machine many
+// times slower than the one it was measured on.
+constexpr std::uint64_t memory_per_image_byte = 4;
+constexpr std::uint64_t image_bytes_per_second = 4ull << 20;
+// The address space beyond the memory budget: the program, its libraries,
+// its stack and the reservation that hands the pixels back.
+constexpr std::uint64_t address_space_slack = largest_image + (256ull << 20);
 
-// Reads into buffer[end...], up to its size; returns the bytes read.
-std::size_t read_some(input *in, unsigned char *into, std::size_t size)
+// The decoder works on at most 2 GiB of samples; with whole blocks counted,
+// a little more.
+constexpr std::uint64_t largest_declared = 4ull << 30;
+
+// The bytes of the decoded image at the header's sample size, counting
+// whole 16x16 blocks (JPEG decodes in blocks of up to 16x16 pixels).
+std::uint64_t declared_bytes(const image_header &h)
 {
+    const auto w = (static_cast<std::uint64_t>(std::max(h.width, 0)) + 15) / 16 * 16;
+    const auto v = (static_cast<std::uint64_t>(std::max(h.height, 0)) + 15) / 16 * 16;
+    const auto c = static_cast<std::uint64_t>(std::clamp(h.channels, 1, 4));
+    const auto bytes = w * v * c * static_cast<std::uint64_t>(std::clamp(h.sample_bytes, 1, 4));
+    // The decoder refuses images over 2 GiB; headers may declare far more.
+    return std::min(bytes, largest_declared);
+}
+
+// What the child tells the parent, one report per write. It is smaller than
+// PIPE_BUF, so a report is never split or mixed with another.
+struct decoder_report {
+    static constexpr int header_read = 1, image_ready = 2, failed = 3;
+    int kind = failed;
+    int sized = 0;  // header_read: whether the header could be read
+    image_header header;
+    int width = 0, height = 0, channels = 0;  // image_ready
+    char reason[256] = {};                    // failed
+};
+static_assert(sizeof(decoder_report) <= PIPE_BUF);
+
+void send(int fd, const decoder_report &report)
+{
+    while (write(fd, &report, sizeof report) < 0 && errno == EINTR) {
+    }
+}
+
+[[noreturn]] void fail(int report_fd, const std::string &reason)
+{
+    decoder_report report;
+    report.kind = decoder_report::failed;
+    std::strncpy(report.reason, reason.c_str(), sizeof report.reason - 1);
+    send(report_fd, report);
+    _exit(1);
+}
+
+void limit(int resource, std::uint64_t soft, std::uint64_t hard)
+{
+    const rlimit value = {static_cast<rlim_t>(soft), static_cast<rlim_t>(hard)};
+    setrlimit(resource, &value);
+}
+
+// Allows only what decoding needs. Any other system call kills the child
+// with SIGSYS. No memory may be made executable.
+bool install_filter(int input_fd, int report_fd)
+{
+    scmp_filter_ctx filter = seccomp_init(SCMP_ACT_KILL_PROCESS);
+    if (!filter)
+        return false;
+    const auto fd_is = [](int fd) { return SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(fd)); };
+    const auto no_exec = SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0);
+    int bad = 0;
+    bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(read), 1, fd_is(input_fd));
+    bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(lseek), 1, fd_is(input_fd));
+    bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(write), 1, fd_is(report_fd));
+    bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mmap), 1, no_exec);
+    bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mprotect), 1, no_exec);
+    for (const int call : {SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(brk), SCMP_SYS(madvise),
+                           SCMP_SYS(exit), SCMP_SYS(exit_group), SCMP_SYS(rt_sigreturn)})
+        bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0);
+    // Lowering its own limits once the header is read.
+    for (const int resource : {RLIMIT_CPU, RLIMIT_AS})
+        bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prlimit64), 2,
+                                SCMP_A0(SCMP_CMP_EQ, 0),
+                                SCMP_A1(SCMP_CMP_EQ, static_cast<scmp_datum_t>(resource)));
+#if defined(PIXREMAP_ADDRESS_SANITIZER) || defined(PIXREMAP_SANITIZE)
+    // The sanitizers' runtime: its locks, and its reports on stderr.
+    bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(write), 1, fd_is(STDERR_FILENO));
+    for (const int call : {SCMP_SYS(futex), SCMP_SYS(sched_yield), SCMP_SYS(getpid),
+                           SCMP_SYS(gettid)})
+        bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0);
+#endif
+    bad |= seccomp_load(filter);
+    seccomp_release(filter);
+    return bad == 0;
+}
+
+void drop_capabilities()
+{
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
+    syscall(SYS_capset, &header, none);
+}
+
+// The child: never returns.
+[[noreturn]] void run_decoder(int input_fd, bool seekable, unsigned char *shared, int report_fd)
+{
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    limit(RLIMIT_CORE, 0, 0);
+    // Until the header is read, the fixed allowance of processor time; the
+    // hard limit is the most any declared size could be given.
+    limit(RLIMIT_CPU, time_allowance, time_allowance + largest_declared / image_bytes_per_second + 1);
+    drop_capabilities();
+    if (!install_filter(input_fd, report_fd))
+        fail(report_fd, "the decoder could not be confined (seccomp is not available)");
+
+    decode_input in;
+    decode_from_file(&in, input_fd, seekable);
+    std::string reason;
+    if (!decode_begin(&in, &reason))
+        fail(report_fd, reason);
+
+    decoder_report report;
+    report.kind = decoder_report::header_read;
+    report.sized = decode_header(in, &report.header);
+    const image_header *declared = report.sized ? &report.header : nullptr;
+    const std::uint64_t memory = decoder_memory_budget(declared);
+    const std::uint64_t seconds = decoder_time_budget(declared);
+    codec_limit_memory(static_cast<std::size_t>(memory));
+    limit(RLIMIT_CPU, seconds, seconds + 1);
+#ifndef PIXREMAP_ADDRESS_SANITIZER
+    // The kernel's own cap behind the decoder's count.
+    limit(RLIMIT_AS, memory + address_space_slack, memory + address_space_slack);
+#endif
+    send(report_fd, report);
+
+    int width = 0, height = 0, channels = 0;
+    unsigned char *pixels = decode_pixels(&in, &width, &height, &channels, &reason);
+    if (!pixels)
+        fail(report_fd, reason);
+
+    const std::size_t size = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
+                             static_cast<std::size_t>(channels);
+    if (size > largest_image)
+        fail(report_fd, "the image is larger than 2 GiB");
+    std::memcpy(shared, pixels, size);
+
+    report = decoder_report{};
+    report.kind = decoder_report::image_ready;
+    report.width = width;
+    report.height = height;
+    report.channels = channels;
+    send(report_fd, report);
+    _exit(0);
+}
+
+// The child's words, as one line of printable text.
+std::string printable(const char *text, std::size_t size)
+{
+    std::string shown(text, strnlen(text, size));
+    for (char &c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    return shown.empty() ? "the decoder failed" : shown;
+}
+
+// What became of a child that handed back no image.
+std::string explain_end(int status, const rusage &usage, const decoder_report &header)
+{
+    const image_header *declared = header.sized ? &header.header : nullptr;
+    const std::uint64_t seconds = decoder_time_budget(declared);
+    if (WIFSIGNALED(status)) {
+        const int sig = WTERMSIG(status);
+        const double used = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec);
+        if (sig == SIGXCPU || (sig == SIGKILL && used >= static_cast<double>(seconds)))
+            return "the decoder was stopped after " + std::to_string(seconds) +
+                   " seconds of processor time on this file (it may be made to hang it)";
+        if (sig == SIGSYS)
+            return "the decoder was stopped for trying something outside its confinement "
+                   "(signal 31); the file may be an attack";
+        if (sig == SIGKILL)
+            return "the decoder was killed (signal 9), possibly for lack of memory";
+        return "the decoder crashed on this file (signal " + std::to_string(sig) + ", " +
+               strsignal(sig) + ")";
+    }
+    return "the decoder stopped without a result (exit status " +
+           std::to_string(WEXITSTATUS(status)) + ")";
+}
+
+// Reads the child's reports until it closes the pipe, then collects it.
+// Returns the last report; header gets the size the file declared.
+decoder_report collect(pid_t pid, int report_fd, decoder_report *header, int *status,
+                       rusage *usage)
+{
+    decoder_report last, report;
+    last.kind = 0;
     for (;;) {
-        const ssize_t n = read(in->fd, into, size);
-        if (n > 0)
-            return static_cast<std::size_t>(n);
+        const ssize_t n = read(report_fd, &report, sizeof report);
         if (n < 0 && errno == EINTR)
             continue;
-        in->at_end = true;
-        if (n < 0)
-            in->error = errno;
-        return 0;
-    }
-}
-
-// Refills the buffer once it is empty; false at the end of the file.
-bool refill(input *in)
-{
-    if (in->start < in->end)
-        return true;
-    in->start = in->end = 0;
-    if (!in->at_end)
-        in->end = read_some(in, in->buffer.data(), in->buffer.size());
-    return in->end > 0;
-}
-
-int read_callback(void *user, char *data, int size)
-{
-    auto *in = static_cast<input *>(user);
-    auto *out = reinterpret_cast<unsigned char *>(data);
-    std::size_t want = static_cast<std::size_t>(size), got = 0;
-    while (got < want) {
-        if (in->start == in->end && want - got >= in->buffer.size() && !in->at_end) {
-            // Large reads (whole rows of raw pixels) skip the buffer.
-            const std::size_t n = read_some(in, out + got, want - got);
-            if (n == 0)
-                break;
-            got += n;
-            continue;
-        }
-        if (!refill(in))
+        if (n <= 0)
             break;
-        const std::size_t n = std::min(in->end - in->start, want - got);
-        std::memcpy(out + got, in->buffer.data() + in->start, n);
-        in->start += n;
-        got += n;
+        if (n != static_cast<ssize_t>(sizeof report))
+            continue;  // not a report this program writes
+        if (report.kind == decoder_report::header_read)
+            *header = report;
+        else
+            last = report;
     }
-    return static_cast<int>(got);
-}
-
-void skip_callback(void *user, int n)
-{
-    auto *in = static_cast<input *>(user);
-    if (n <= 0)
-        return;
-    auto left = static_cast<std::size_t>(n);
-    const std::size_t buffered = std::min(in->end - in->start, left);
-    in->start += buffered;
-    left -= buffered;
-    if (left == 0)
-        return;
-    if (in->seekable && lseek(in->fd, static_cast<off_t>(left), SEEK_CUR) >= 0)
-        return;
-    while (left > 0 && refill(in)) {
-        const std::size_t dropped = std::min(in->end - in->start, left);
-        in->start += dropped;
-        left -= dropped;
+    while (wait4(pid, status, 0, usage) < 0 && errno == EINTR) {
     }
+    return last;
 }
 
-int eof_callback(void *user)
+// Whole pages, as the shared memory is kept and released.
+std::size_t page_rounded(std::size_t size)
 {
-    auto *in = static_cast<input *>(user);
-    return in->at_end && in->start == in->end;
-}
-
-const stbi_io_callbacks callbacks = {read_callback, skip_callback, eof_callback};
-
-// stb_image 2.27 copies 16-bit PNM samples into memory as the file stores
-// them, big-endian, and then cuts them to 8 bits as if they were in the
-// machine's byte order: on a little-endian machine it keeps the low byte,
-// which is noise. Such files are read at 16 bits instead, keeping the byte
-// that came first in the file, the high one. The header is judged by the
-// decoder's own parser, on the first chunk of the file.
-bool is_16_bit_pnm(const input &in)
-{
-    const unsigned char *head = in.buffer.data() + in.start;
-    const std::size_t size = in.end - in.start;
-    return size >= 2 && head[0] == 'P' && (head[1] == '5' || head[1] == '6') &&
-           stbi_is_16_bit_from_memory(head, static_cast<int>(size));
-}
-
-unsigned char *load_16_bit_pnm(input *in, int *w, int *h, int *c)
-{
-    auto *wide = reinterpret_cast<unsigned char *>(stbi_load_16_from_callbacks(&callbacks, in, w, h, c, 0));
-    if (!wide)
-        return nullptr;
-    // Each sample's two bytes are as the file stored them, high byte first.
-    const std::size_t samples = static_cast<std::size_t>(*w) * static_cast<std::size_t>(*h) *
-                                static_cast<std::size_t>(*c);
-    for (std::size_t i = 0; i < samples; ++i)
-        wide[i] = wide[2 * i];
-    return wide;
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    return (size + page - 1) / page * page;
 }
 
 } // namespace
 
+std::uint64_t decoder_memory_budget(const image_header *declared)
+{
+    return memory_allowance + (declared ? memory_per_image_byte * declared_bytes(*declared) : 0);
+}
+
+std::uint64_t decoder_time_budget(const image_header *declared)
+{
+    return time_allowance + (declared ? declared_bytes(*declared) / image_bytes_per_second : 0);
+}
+
 unsigned char *load_image(const char *path, int *width, int *height, int *channels,
                           std::string *reason)
 {
-    input in;
-    in.fd = open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
     struct stat st;
-    const int error = in.fd < 0                  ? errno
-                      : fstat(in.fd, &st) != 0   ? errno
-                      : S_ISDIR(st.st_mode)      ? EISDIR
-                                                 : 0;
-    if (error) {
-        *reason = std::strerror(error);
-        if (in.fd >= 0)
-            close(in.fd);
+    const int error = fd < 0                  ? errno
+                      : fstat(fd, &st) != 0   ? errno
+                      : S_ISDIR(st.st_mode)   ? EISDIR
+                                              : 0;
+    void *shared = MAP_FAILED;
+    int pipe_fds[2] = {-1, -1};
+    const auto close_all = [&] {
+        for (const int open_fd : {fd, pipe_fds[0], pipe_fds[1]})
+            if (open_fd >= 0)
+                close(open_fd);
+    };
+    const auto give_up = [&](const std::string &why) -> unsigned char * {
+        *reason = why;
+        close_all();
+        if (shared != MAP_FAILED)
+            munmap(shared, largest_image);
         return nullptr;
-    }
-    in.seekable = S_ISREG(st.st_mode);
+    };
+    if (error)
+        return give_up(std::strerror(error));
+    shared = mmap(nullptr, largest_image, PROT_READ | PROT_WRITE,
+                  MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (shared == MAP_FAILED || pipe2(pipe_fds, O_CLOEXEC) != 0)
+        return give_up(std::string("cannot start the decoder: ") + std::strerror(errno));
 
-    int w = 0, h = 0, c = 0;
-    if (!refill(&in)) {
-        *reason = in.error ? std::strerror(in.error) : "the file is empty";
-        close(in.fd);
-        return nullptr;
+    const pid_t pid = fork();
+    if (pid < 0)
+        return give_up(std::string("cannot start the decoder: ") + std::strerror(errno));
+    if (pid == 0) {
+        close(pipe_fds[0]);
+        run_decoder(fd, S_ISREG(st.st_mode), static_cast<unsigned char *>(shared), pipe_fds[1]);
     }
-    unsigned char *pixels = is_16_bit_pnm(in) ? load_16_bit_pnm(&in, &w, &h, &c)
-                                              : stbi_load_from_callbacks(&callbacks, &in, &w, &h, &c, 0);
-    close(in.fd);
-    if (!pixels) {
-        *reason = in.error ? std::strerror(in.error) : stbi_failure_reason();
-        return nullptr;
-    }
-    // The decoder has been seen to hand back images it could not size; an
-    // image without pixels, or with a channel count no PNG can hold, is no
-    // image.
-    if (w <= 0 || h <= 0 || c < 1 || c > 4) {
-        *reason = (w <= 0 || h <= 0) ? "the image has no pixels"
-                                     : "the image has an unsupported number of channels";
-        stbi_image_free(pixels);
-        return nullptr;
-    }
+    close(pipe_fds[1]);
+    pipe_fds[1] = -1;
+
+    decoder_report header;
+    header.kind = 0;
+    int status = 0;
+    rusage usage = {};
+    const decoder_report last = collect(pid, pipe_fds[0], &header, &status, &usage);
+    close_all();
+
+    if (last.kind == decoder_report::failed)
+        return give_up(printable(last.reason, sizeof last.reason));
+    if (last.kind != decoder_report::image_ready || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return give_up(explain_end(status, usage, header));
+    const int w = last.width, h = last.height, c = last.channels;
+    const std::uint64_t size = static_cast<std::uint64_t>(std::max(w, 0)) *
+                               static_cast<std::uint64_t>(std::max(h, 0)) *
+                               static_cast<std::uint64_t>(std::max(c, 0));
+    if (w <= 0 || h <= 0 || c < 1 || c > 4 || size > largest_image)
+        return give_up("the decoder handed back an inconsistent image");
+
+    const std::size_t kept = page_rounded(static_cast<std::size_t>(size));
+    if (kept < largest_image)
+        munmap(static_cast<unsigned char *>(shared) + kept, largest_image - kept);
     *width = w;
     *height = h;
     *channels = c;
-    return pixels;
+    return static_cast<unsigned char *>(shared);
 }
 
-void release_image(unsigned char *pixels, int, int, int)
+void release_image(unsigned char *pixels, int width, int height, int channels)
 {
-    stbi_image_free(pixels);
+    munmap(pixels, page_rounded(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
+                                static_cast<std::size_t>(channels)));
 }

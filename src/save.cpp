@@ -8,13 +8,14 @@
 #include "save.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "stb_image_write.h"
+#include "codec.h"
 
 namespace {
 
@@ -107,13 +108,26 @@ int sync_directory(const std::string &dir)
 
 } // namespace
 
+bool png_fits_encoder(int width, int height, int channels)
+{
+    if (width <= 0 || height <= 0 || channels < 1 || channels > 4)
+        return false;
+    const auto row = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(channels);
+    const auto rows = static_cast<std::uint64_t>(height) * (row + 1);
+    return row <= 16777215 && rows <= 1431655757;
+}
+
 bool save_png(const char *name, const unsigned char *pixels, int width, int height,
               int channels, std::string *reason)
 {
+    if (!png_fits_encoder(width, height, channels)) {
+        *reason = "the image is too large for the PNG encoder";
+        return false;
+    }
     png_sink sink;
     sink.target = name;
     const bool encoded =
-        stbi_write_png_to_func(write_png_bytes, &sink, width, height, channels, pixels, 0) != 0;
+        codec_write_png(write_png_bytes, &sink, width, height, channels, pixels) != 0;
 
     int error = sink.error;
     if (sink.fd >= 0) {

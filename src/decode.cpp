@@ -1,0 +1,234 @@
+// decode: see decode.h.
+//
+// The decoder reads through callbacks over this unit's own reader, for three
+// reasons:
+//  - a file that can't be read is reported with the system's own reason
+//    instead of the decoder's guess;
+//  - the decoder's own stdio reader skips data with fseek, which fails on a
+//    pipe such as `pixremap <(curl ...)`; this reader skips by reading;
+//  - the start of the file is held in memory before decoding begins, so the
+//    header can be read first (for the size the file declares) and looked at
+//    (below) without reading the file twice.
+#include "decode.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
+
+#include "codec.h"
+
+namespace {
+
+constexpr std::size_t chunk = 1024 * 1024;
+
+// Reads up to size bytes into into; 0 at the end of the file or on failure.
+std::size_t read_some(decode_input *in, unsigned char *into, std::size_t size)
+{
+    for (;;) {
+        const ssize_t n = read(in->fd, into, size);
+        if (n > 0)
+            return static_cast<std::size_t>(n);
+        if (n < 0 && errno == EINTR)
+            continue;
+        in->at_end = true;
+        if (n < 0)
+            in->error = errno;
+        return 0;
+    }
+}
+
+// Refills the buffer once it is empty; false at the end of the input.
+bool refill(decode_input *in)
+{
+    if (in->start < in->end)
+        return true;
+    if (in->at_end)
+        return false;
+    in->start = in->end = 0;
+    in->end = read_some(in, in->storage.data(), in->storage.size());
+    return in->end > 0;
+}
+
+int read_callback(void *user, char *data, int size)
+{
+    auto *in = static_cast<decode_input *>(user);
+    auto *out = reinterpret_cast<unsigned char *>(data);
+    const auto want = static_cast<std::size_t>(std::max(size, 0));
+    std::size_t got = 0;
+    while (got < want) {
+        if (in->start == in->end && !in->at_end && want - got >= in->storage.size()) {
+            // Large reads (whole rows of raw pixels) skip the buffer.
+            const std::size_t n = read_some(in, out + got, want - got);
+            if (n == 0)
+                break;
+            got += n;
+            continue;
+        }
+        if (!refill(in))
+            break;
+        const std::size_t n = std::min(in->end - in->start, want - got);
+        std::memcpy(out + got, in->data + in->start, n);
+        in->start += n;
+        got += n;
+    }
+    return static_cast<int>(got);
+}
+
+void skip_callback(void *user, int n)
+{
+    auto *in = static_cast<decode_input *>(user);
+    if (n <= 0)
+        return;
+    auto left = static_cast<std::size_t>(n);
+    const std::size_t buffered = std::min(in->end - in->start, left);
+    in->start += buffered;
+    left -= buffered;
+    if (left == 0 || in->at_end)
+        return;
+    if (in->seekable && lseek(in->fd, static_cast<off_t>(left), SEEK_CUR) >= 0)
+        return;
+    while (left > 0 && refill(in)) {
+        const std::size_t dropped = std::min(in->end - in->start, left);
+        in->start += dropped;
+        left -= dropped;
+    }
+}
+
+int eof_callback(void *user)
+{
+    auto *in = static_cast<decode_input *>(user);
+    return in->at_end && in->start == in->end;
+}
+
+const stbi_io_callbacks callbacks = {read_callback, skip_callback, eof_callback};
+
+// stb_image 2.27 copies 16-bit PNM samples into memory as the file stores
+// them, big-endian, and then cuts them to 8 bits as if they were in the
+// machine's byte order: on a little-endian machine it keeps the low byte,
+// which is noise. Such files are read at 16 bits instead, keeping the byte
+// that came first in the file, the high one.
+bool is_16_bit_pnm(const decode_input &in)
+{
+    const unsigned char *head = in.data + in.start;
+    image_header header;
+    return in.end - in.start >= 2 && head[0] == 'P' && (head[1] == '5' || head[1] == '6') &&
+           decode_header(in, &header) && header.sample_bytes == 2;
+}
+
+// stb_image 2.27's Softimage PIC reader, when a file ends inside the pixel
+// data after its channel list was read, converts a null image to the
+// caller's channel count and crashes. Asked for its own intermediate layout,
+// 4 samples a pixel, it has nothing to convert and fails cleanly; an RGB
+// file's pixels are then packed to 3 samples here, as the decoder would.
+bool is_pic(const decode_input &in)
+{
+    static const unsigned char magic[4] = {0x53, 0x80, 0xf6, 0x34};
+    const unsigned char *head = in.data + in.start;
+    return in.end - in.start >= 92 && std::memcmp(head, magic, 4) == 0 &&
+           std::memcmp(head + 88, "PICT", 4) == 0;
+}
+
+void pack_rgba_to_rgb(unsigned char *pixels, int w, int h)
+{
+    const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+    for (std::size_t i = 0; i < count; ++i)
+        std::memmove(pixels + 3 * i, pixels + 4 * i, 3);
+}
+
+unsigned char *narrow_16_bit(unsigned char *wide, int w, int h, int c)
+{
+    // Each sample's two bytes are as the file stored them, high byte first.
+    const std::size_t samples =
+        static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * static_cast<std::size_t>(c);
+    for (std::size_t i = 0; i < samples; ++i)
+        wide[i] = wide[2 * i];
+    return wide;
+}
+
+} // namespace
+
+void decode_from_file(decode_input *in, int fd, bool seekable)
+{
+    in->fd = fd;
+    in->seekable = seekable;
+    in->storage.assign(chunk, 0);
+    in->data = in->storage.data();
+    in->start = in->end = 0;
+    in->at_end = false;
+    in->error = 0;
+}
+
+void decode_from_memory(decode_input *in, const unsigned char *data, std::size_t size)
+{
+    in->fd = -1;
+    in->seekable = false;
+    in->storage.clear();
+    in->data = data;
+    in->start = 0;
+    in->end = size;
+    in->at_end = true;
+    in->error = 0;
+}
+
+bool decode_begin(decode_input *in, std::string *reason)
+{
+    // Fill the whole first buffer: a pipe hands over a little at a time.
+    while (!in->at_end && in->end < in->storage.size())
+        in->end += read_some(in, in->storage.data() + in->end, in->storage.size() - in->end);
+    if (in->error) {
+        *reason = std::strerror(in->error);
+        return false;
+    }
+    if (in->end == in->start) {
+        *reason = "the file is empty";
+        return false;
+    }
+    return true;
+}
+
+bool decode_header(const decode_input &in, image_header *header)
+{
+    image_header h;
+    if (!codec_info(in.data + in.start, in.end - in.start, &h.width, &h.height, &h.channels,
+                    &h.sample_bytes))
+        return false;
+    *header = h;
+    return true;
+}
+
+unsigned char *decode_pixels(decode_input *in, int *width, int *height, int *channels,
+                             std::string *reason)
+{
+    int w = 0, h = 0, c = 0;
+    const bool wide = is_16_bit_pnm(*in);
+    const bool pic = is_pic(*in);
+    const char *why = nullptr;
+    auto *pixels = static_cast<unsigned char *>(
+        codec_decode(&callbacks, in, wide, pic ? 4 : 0, &w, &h, &c, &why));
+    if (!pixels) {
+        *reason = in->error ? std::strerror(in->error) : why;
+        return nullptr;
+    }
+    // The decoder has been seen to hand back images it could not size; an
+    // image without pixels, or with a channel count no PNG can hold, is no
+    // image.
+    if (w <= 0 || h <= 0 || c < 1 || c > 4) {
+        *reason = (w <= 0 || h <= 0) ? "the image has no pixels"
+                                     : "the image has an unsupported number of channels";
+        codec_free(pixels);
+        return nullptr;
+    }
+    *width = w;
+    *height = h;
+    *channels = c;
+    if (pic && c == 3)
+        pack_rgba_to_rgb(pixels, w, h);
+    return wide ? narrow_16_bit(pixels, w, h, c) : pixels;
+}
+
+void decode_free(unsigned char *pixels)
+{
+    codec_free(pixels);
+}
