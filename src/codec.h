@@ -30,8 +30,10 @@ extern "C" {
    value, is no cap. */
 void codec_limit_memory(size_t bytes);
 
-/* The most bytes the libraries have held at once so far. */
+/* The most bytes the libraries have held at once since the last
+   codec_reset_peak (or since the start). */
 size_t codec_peak_memory(void);
+void codec_reset_peak(void);
 
 /* What the image in the first `size` bytes of a file declares: width,
    height, channels and bytes per sample (1, 2 for 16-bit files, 4 for

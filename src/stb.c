@@ -139,6 +139,8 @@ void codec_limit_memory(size_t bytes) { limit_bytes = bytes; }
 
 size_t codec_peak_memory(void) { return peak_bytes; }
 
+void codec_reset_peak(void) { peak_bytes = live_bytes; }
+
 /* Runs one library call with failed checks caught: `call` is an expression
    whose value becomes `result`; a failed check frees what the call allocated,
    runs `on_failure` and leaves `failed_value`. `result` is volatile, as
