@@ -141,11 +141,12 @@ bool install_filter(int input_fd, int report_fd)
         bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prlimit64), 2,
                                 SCMP_A0(SCMP_CMP_EQ, 0),
                                 SCMP_A1(SCMP_CMP_EQ, static_cast<scmp_datum_t>(resource)));
-#if defined(PIXREMAP_ADDRESS_SANITIZER) || defined(PIXREMAP_SANITIZE)
-    // The sanitizers' runtime: its locks, and its reports on stderr.
+#ifdef PIXREMAP_ADDRESS_SANITIZER
+    // The sanitizers' runtime: its locks, its signal stack, and its reports
+    // on stderr.
     bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(write), 1, fd_is(STDERR_FILENO));
     for (const int call : {SCMP_SYS(futex), SCMP_SYS(sched_yield), SCMP_SYS(getpid),
-                           SCMP_SYS(gettid)})
+                           SCMP_SYS(gettid), SCMP_SYS(sigaltstack)})
         bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0);
 #endif
     bad |= seccomp_load(filter);
@@ -163,13 +164,7 @@ void drop_capabilities()
 // The child: never returns.
 [[noreturn]] void run_decoder(int input_fd, bool seekable, unsigned char *shared, int report_fd)
 {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    limit(RLIMIT_CORE, 0, 0);
-    // Until the header is read, the fixed allowance of processor time; the
-    // hard limit is the most any declared size could be given.
-    limit(RLIMIT_CPU, time_allowance, time_allowance + largest_declared / image_bytes_per_second + 1);
-    drop_capabilities();
-    if (!install_filter(input_fd, report_fd))
+    if (!confine_decoder(input_fd, report_fd))
         fail(report_fd, "the decoder could not be confined (seccomp is not available)");
 
     decode_input in;
@@ -278,6 +273,17 @@ std::size_t page_rounded(std::size_t size)
 }
 
 } // namespace
+
+bool confine_decoder(int input_fd, int report_fd)
+{
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    limit(RLIMIT_CORE, 0, 0);
+    // Until the header is read, the fixed allowance of processor time; the
+    // hard limit is the most any declared size could be given.
+    limit(RLIMIT_CPU, time_allowance, time_allowance + largest_declared / image_bytes_per_second + 1);
+    drop_capabilities();
+    return install_filter(input_fd, report_fd);
+}
 
 std::uint64_t decoder_memory_budget(const image_header *declared)
 {

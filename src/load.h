@@ -31,6 +31,15 @@ unsigned char *load_image(const char *path, int *width, int *height, int *channe
 
 void release_image(unsigned char *pixels, int width, int height, int channels);
 
+// What the decoder process does to itself before it reads a byte: no core
+// dumps, no capabilities, the fixed allowance of processor time, and a
+// seccomp filter under which it may only read input_fd, write report_fd,
+// manage its own memory (never executable), lower its processor-time and
+// address-space limits and exit; any other system call kills it with
+// SIGSYS. False if the filter can't be installed. Exposed so that tests can
+// probe the confinement.
+bool confine_decoder(int input_fd, int report_fd);
+
 // The bytes the decoder may hold at once, for a file whose header declares
 // `declared`, or null for a file whose size the decoder can't tell.
 std::uint64_t decoder_memory_budget(const image_header *declared);

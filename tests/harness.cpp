@@ -146,6 +146,8 @@ decoded libpng_decode(const fs::path &file)
         return image;
     }
     png_init_io(png, in);
+    // libpng refuses images over a million pixels wide by default; PNG allows 2^31-1.
+    png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
     png_read_info(png, info);
     png_uint_32 width = 0, height = 0;
     int bit_depth = 0, colour_type = 0, interlace = 0;

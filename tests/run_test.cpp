@@ -102,7 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
                     format_case{"rgb16.psd", 4}, format_case{"rgb.tga", 3},
                     format_case{"rgba_rle.tga", 4}, format_case{"grey.tga", 1},
                     format_case{"image.hdr", 3}, format_case{"image.pic", 4},
-                    format_case{"image_rle.pic", 4}, format_case{"rgb.ppm", 3},
+                    format_case{"image_rle.pic", 4}, format_case{"rgb.pic", 3},
+                    format_case{"rgb.ppm", 3},
                     format_case{"grey.pgm", 1}, format_case{"rgb16.ppm", 3},
                     format_case{"grey16.pgm", 1}),
     [](const testing::TestParamInfo<format_case> &param) {

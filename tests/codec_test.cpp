@@ -1,0 +1,147 @@
+// The hooks around stb: zero-filled allocations, the memory cap, and failed
+// internal checks that end a call cleanly instead of aborting.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "codec.h"
+#include "decode.h"
+#include "harness.h"
+#include "save.h"
+
+namespace {
+
+std::vector<unsigned char> noise(std::size_t size)
+{
+    std::vector<unsigned char> bytes(size);
+    unsigned state = 1;
+    for (auto &b : bytes) {
+        state = state * 1103515245u + 12345u;
+        b = static_cast<unsigned char>(state >> 16);
+    }
+    return bytes;
+}
+
+void count_bytes(void *context, void *, int size)
+{
+    *static_cast<std::size_t *>(context) += static_cast<std::size_t>(size);
+}
+
+// Decodes a file in this process through the tool's own decoding path.
+unsigned char *decode_fixture(const std::string &name, std::vector<unsigned char> *bytes,
+                              int *w, int *h, int *c, std::string *reason)
+{
+    const std::string data = read_file(fixture(name));
+    bytes->assign(data.begin(), data.end());
+    decode_input in;
+    decode_from_memory(&in, bytes->data(), bytes->size());
+    if (!decode_begin(&in, reason))
+        return nullptr;
+    return decode_pixels(&in, w, h, c, reason);
+}
+
+struct memory_cap {
+    explicit memory_cap(std::size_t bytes) { codec_limit_memory(bytes); }
+    ~memory_cap() { codec_limit_memory(static_cast<std::size_t>(-1)); }
+};
+
+TEST(codec, a_decoder_over_its_memory_cap_says_out_of_memory)
+{
+    std::vector<unsigned char> bytes;
+    int w = 0, h = 0, c = 0;
+    std::string reason;
+    {
+        const memory_cap cap(1000);
+        EXPECT_EQ(decode_fixture("rgb.png", &bytes, &w, &h, &c, &reason), nullptr);
+        EXPECT_EQ(reason, "Out of memory");
+    }
+    unsigned char *pixels = decode_fixture("rgb.png", &bytes, &w, &h, &c, &reason);
+    ASSERT_NE(pixels, nullptr) << "the cap outlived its scope: " << reason;
+    decode_free(pixels);
+}
+
+TEST(codec, the_peak_is_what_the_decoder_held_at_once)
+{
+    std::vector<unsigned char> bytes;
+    int w = 0, h = 0, c = 0;
+    std::string reason;
+    codec_reset_peak();
+    unsigned char *pixels = decode_fixture("rgb.bmp", &bytes, &w, &h, &c, &reason);
+    ASSERT_NE(pixels, nullptr) << reason;
+    // At least the image itself, which is still held.
+    EXPECT_GE(codec_peak_memory(), static_cast<std::size_t>(w) * h * c);
+    decode_free(pixels);
+}
+
+// The encoder's growing output buffer fails to grow under the cap; stb
+// asserts on that, and without the hook goes on to write past the buffer.
+// With it the encode fails, and what it had allocated is freed (the
+// sanitizer build's leak check sees to that).
+TEST(codec, an_encoder_that_runs_out_of_memory_fails_cleanly)
+{
+    const int w = 512, h = 512, c = 3;
+    const auto pixels = noise(static_cast<std::size_t>(w) * h * c);
+    std::size_t written = 0;
+    {
+        const memory_cap cap(1 << 20);
+        EXPECT_EQ(codec_write_png(count_bytes, &written, w, h, c, pixels.data()), 0);
+    }
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(codec_write_png(count_bytes, &written, w, h, c, pixels.data()), 1);
+    EXPECT_GT(written, static_cast<std::size_t>(w) * h * c);  // noise doesn't compress
+}
+
+// The decoder's conversion asserts on a channel count outside 1 to 4; the
+// PIC reader reaches it, when asked for the file's own count, with a file
+// whose first packet is rejected before the count is known. The call fails
+// and frees its memory.
+TEST(codec, a_failed_check_in_the_decoder_ends_the_decode)
+{
+    const std::string data = read_file(fs::path(HOSTILE_DIR) / "pic-bad-packet-assert.pic");
+    struct memory {
+        const unsigned char *data;
+        std::size_t size, at;
+    } in{reinterpret_cast<const unsigned char *>(data.data()), data.size(), 0};
+    const stbi_io_callbacks io = {
+        [](void *user, char *out, int size) {
+            auto *m = static_cast<memory *>(user);
+            const std::size_t n = std::min(m->size - m->at, static_cast<std::size_t>(size));
+            std::memcpy(out, m->data + m->at, n);
+            m->at += n;
+            return static_cast<int>(n);
+        },
+        [](void *user, int n) { static_cast<memory *>(user)->at += static_cast<std::size_t>(n); },
+        [](void *user) {
+            auto *m = static_cast<memory *>(user);
+            return m->at >= m->size ? 1 : 0;
+        }};
+    int w = 0, h = 0, c = 0;
+    const char *reason = nullptr;
+    EXPECT_EQ(codec_decode(&io, &in, 0, 0, &w, &h, &c, &reason), nullptr);
+    ASSERT_NE(reason, nullptr);
+    EXPECT_STREQ(reason, "the decoder found the file inconsistent");
+}
+
+TEST(codec, allocations_are_zero_filled_even_where_memory_was_used)
+{
+    // Dirty the heap with freed blocks of the size the decoder will ask for.
+    for (int i = 0; i < 8; ++i) {
+        auto *p = static_cast<unsigned char *>(std::malloc(64 * 64 * 3));
+        std::memset(p, 0xa5, 64 * 64 * 3);
+        std::free(p);
+    }
+    const std::string data = read_file(fs::path(HOSTILE_DIR) / "pnm-truncated-uninit.ppm");
+    decode_input in;
+    decode_from_memory(&in, reinterpret_cast<const unsigned char *>(data.data()), data.size());
+    std::string reason;
+    ASSERT_TRUE(decode_begin(&in, &reason));
+    int w = 0, h = 0, c = 0;
+    unsigned char *pixels = decode_pixels(&in, &w, &h, &c, &reason);
+    ASSERT_NE(pixels, nullptr) << reason;
+    ASSERT_EQ(w * h * c, 64 * 64 * 3);
+    EXPECT_EQ(std::count(pixels, pixels + 10, 0x11), 10);
+    EXPECT_EQ(std::count(pixels + 10, pixels + w * h * c, 0), w * h * c - 10);
+    decode_free(pixels);
+}
+
+} // namespace

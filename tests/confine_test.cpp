@@ -1,0 +1,112 @@
+// The decoder's confinement, probed from a child process: after
+// confine_decoder, what decoding needs still works, and anything else kills
+// the process with SIGSYS.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+
+#include "harness.h"
+#include "load.h"
+
+namespace {
+
+// Runs attempt in a confined child reading fixture rgb.png and reporting on a
+// pipe; returns the child's wait status.
+int confined(const std::function<int(int input_fd, int report_fd)> &attempt)
+{
+    const int input_fd = open(fixture("rgb.png").c_str(), O_RDONLY | O_CLOEXEC);
+    int pipe_fds[2];
+    if (input_fd < 0 || pipe(pipe_fds) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (!confine_decoder(input_fd, pipe_fds[1]))
+            _exit(99);
+        _exit(attempt(input_fd, pipe_fds[1]));
+    }
+    close(input_fd);
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
+}
+
+bool killed_by_sigsys(int status)
+{
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGSYS;
+}
+
+TEST(confinement, allows_what_decoding_needs)
+{
+    const int status = confined([](int input_fd, int report_fd) {
+        char head[8];
+        if (read(input_fd, head, sizeof head) != 8 || std::memcmp(head, "\x89PNG", 4) != 0)
+            return 1;
+        if (lseek(input_fd, 0, SEEK_SET) != 0)
+            return 2;
+        // Large and small allocations, grown and freed.
+        auto *big = static_cast<char *>(std::malloc(64 << 20));
+        if (!big)
+            return 3;
+        std::memset(big, 1, 64 << 20);
+        big = static_cast<char *>(std::realloc(big, 128 << 20));
+        if (!big)
+            return 4;
+        std::free(big);
+        if (write(report_fd, "ok", 2) != 2)
+            return 5;
+        const rlimit lower = {5, 6};
+        if (setrlimit(RLIMIT_CPU, &lower) != 0)
+            return 6;
+        return 0;
+    });
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+}
+
+TEST(confinement, kills_anything_else)
+{
+    const std::vector<std::pair<const char *, std::function<int(int, int)>>> attempts = {
+        {"opening a file", [](int, int) { return open("/etc/passwd", O_RDONLY); }},
+        {"writing to stdout", [](int, int) { return static_cast<int>(write(1, "x", 1)); }},
+        {"reading another descriptor", [](int, int) {
+             char c;
+             return static_cast<int>(read(0, &c, 1));
+         }},
+        {"a socket", [](int, int) { return socket(AF_INET, SOCK_STREAM, 0); }},
+        {"forking", [](int, int) { return static_cast<int>(fork()); }},
+        {"running a program", [](int, int) {
+             char *const argv[] = {const_cast<char *>("/bin/true"), nullptr};
+             return execv("/bin/true", argv);
+         }},
+        {"signalling the parent", [](int, int) { return kill(getppid(), 0); }},
+        {"executable memory", [](int, int) {
+             void *p = mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+             return p == MAP_FAILED ? 1 : 0;
+         }},
+        {"making memory executable", [](int, int) {
+             void *p = mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+             return mprotect(p, 4096, PROT_READ | PROT_EXEC);
+         }},
+        {"raising the file limit", [](int, int) {
+             const rlimit none = {0, 0};
+             return setrlimit(RLIMIT_NOFILE, &none);
+         }},
+    };
+    for (const auto &[what, attempt] : attempts) {
+        SCOPED_TRACE(what);
+        EXPECT_TRUE(killed_by_sigsys(confined(attempt)));
+    }
+}
+
+} // namespace

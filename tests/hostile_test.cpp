@@ -1,0 +1,204 @@
+// Hostile and broken files: every file in tests/hostile/ run through the
+// built binary in a fresh directory, where outputs from an earlier run are
+// already in place. A run must end by itself within a bounded time, exit 0
+// with outputs the decoder's image gives, or exit 1 with one "cannot read"
+// line and the earlier outputs untouched; never a crash.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <set>
+
+#include "harness.h"
+#include "remap.h"
+
+namespace {
+
+fs::path hostile(const std::string &name)
+{
+    return fs::path(HOSTILE_DIR) / name;
+}
+
+// Files that are real images of 16384x16384 pixels: correct, but they take
+// a minute and gigabytes, so they run in the "slow" group only.
+const std::set<std::string> slow_files = {"tga-rle-16384-bomb.tga", "jpeg-16384-no-scan-bomb.jpg"};
+
+struct timed_run {
+    run_result run;
+    double seconds = 0;
+};
+
+// Runs pixremap on a copy of the file in dir, beside earlier outputs.
+timed_run run_on(const fs::path &dir, const std::string &name,
+                 const std::function<void()> &before_exec = {})
+{
+    fs::copy_file(hostile(name), dir / name);
+    write_file(dir / "outfirst.png", "earlier first output");
+    write_file(dir / "outsecond.png", "earlier second output");
+    const auto start = std::chrono::steady_clock::now();
+    timed_run result;
+    result.run = run_pixremap(dir, {name}, before_exec);
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return result;
+}
+
+// What every run must give, whatever the file.
+void expect_clean_end(const fs::path &dir, const std::string &name, const timed_run &result)
+{
+    ASSERT_TRUE(result.run.status == 0 || result.run.status == 1)
+        << "status " << result.run.status << ", stderr: " << result.run.err;
+    EXPECT_EQ(result.run.out, "");
+    if (result.run.status == 1) {
+        const std::string prefix = "pixremap: cannot read '" + name + "': ";
+        EXPECT_EQ(result.run.err.rfind(prefix, 0), 0u) << result.run.err;
+        EXPECT_GT(result.run.err.size(), prefix.size() + 1) << "no reason given";
+        EXPECT_EQ(result.run.err.find('\n'), result.run.err.size() - 1) << "not one line";
+        EXPECT_EQ(read_file(dir / "outfirst.png"), "earlier first output");
+        EXPECT_EQ(read_file(dir / "outsecond.png"), "earlier second output");
+        std::vector<std::string> expected = {name, "outfirst.png", "outsecond.png"};
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(list_dir(dir), expected);
+    } else {
+        EXPECT_EQ(result.run.err, "");
+        const decoded input = stb_decode(dir / name);
+        ASSERT_EQ(input.error, "");
+        const auto first = apply_map(input.pixels, input.channels, digit_remap);
+        const auto second = apply_map(first, input.channels, bit_remap);
+        const decoded out1 = libpng_decode(dir / "outfirst.png");
+        const decoded out2 = libpng_decode(dir / "outsecond.png");
+        EXPECT_EQ(out1.width, input.width);
+        EXPECT_EQ(out1.height, input.height);
+        EXPECT_TRUE(out1.pixels == first);
+        EXPECT_TRUE(out2.pixels == second);
+    }
+}
+
+class hostile_files : public testing::TestWithParam<std::string> {
+protected:
+    fs::path dir = make_temp_dir();
+    void TearDown() override { remove_temp_dir(dir); }
+};
+
+// Every file, including those added later: a clean end within a minute.
+TEST_P(hostile_files, end_cleanly)
+{
+    const timed_run result = run_on(dir, GetParam());
+    expect_clean_end(dir, GetParam(), result);
+    EXPECT_LT(result.seconds, 60);
+}
+
+std::vector<std::string> fast_hostile_files()
+{
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(HOSTILE_DIR)) {
+        const std::string name = entry.path().filename();
+        if (name != "README.md" && !slow_files.count(name))
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string test_name(const testing::TestParamInfo<std::string> &info)
+{
+    std::string name = info.param;
+    for (char &c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(all, hostile_files, testing::ValuesIn(fast_hostile_files()), test_name);
+
+// The known files, each with the reason it must be refused for.
+struct refusal {
+    const char *file;
+    const char *reason;
+    double seconds;  // the most the run may take
+};
+
+class hostile_refusals : public testing::TestWithParam<refusal> {
+protected:
+    fs::path dir = make_temp_dir();
+    void TearDown() override { remove_temp_dir(dir); }
+};
+
+TEST_P(hostile_refusals, are_refused_for_the_right_reason)
+{
+    const refusal &r = GetParam();
+    const timed_run result = run_on(dir, r.file);
+    EXPECT_EQ(result.run.status, 1);
+    EXPECT_EQ(result.run.err, "pixremap: cannot read '" + std::string(r.file) + "': " + r.reason + "\n");
+    EXPECT_LT(result.seconds, r.seconds);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    known, hostile_refusals,
+    testing::Values(
+        // Loops for ever at the end of the file: stopped by the processor-time
+        // budget of a 16x2 image, the fixed 8 seconds.
+        refusal{"hdr-endless-rle.hdr",
+                "the decoder was stopped after 8 seconds of processor time on this file "
+                "(it may be made to hang it)",
+                12},
+        refusal{"jpeg-huffman-oob-write.jpg", "Corrupt JPEG", 5},
+        // Crashed the decoder through a null image; now refused as it reads.
+        refusal{"pic-null-deref.pic", "packet has bad compression type", 5},
+        // Asks for 4 GiB for a 254x1 image: the memory budget refuses it.
+        refusal{"png-254x1-4gib-idat-bomb.png", "Out of memory", 5},
+        refusal{"pnm-zero-size.ppm", "the image has no pixels", 5}),
+    [](const testing::TestParamInfo<refusal> &p) {
+        std::string name = p.param.file;
+        for (char &c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c)))
+                c = '_';
+        return name;
+    });
+
+// Truncated raw images decode to zeros beyond the file's data, never to
+// whatever the decoder's memory held: glibc's MALLOC_PERTURB_ fills fresh
+// allocations with a non-zero byte, which would show through otherwise. The
+// ten data bytes of both files are 0x11: three whole pixels and one sample.
+class truncated_files : public testing::TestWithParam<const char *> {
+protected:
+    fs::path dir = make_temp_dir();
+    void TearDown() override { remove_temp_dir(dir); }
+};
+
+TEST_P(truncated_files, give_zeros_beyond_their_data)
+{
+    std::string first_bytes;
+    for (const char *perturb : {"165", "90"}) {
+        SCOPED_TRACE(std::string("MALLOC_PERTURB_=") + perturb);
+        fs::remove_all(dir);
+        fs::create_directory(dir);
+        const timed_run result =
+            run_on(dir, GetParam(), [perturb] { setenv("MALLOC_PERTURB_", perturb, 1); });
+        ASSERT_EQ(result.run.status, 0) << result.run.err;
+        const decoded out = libpng_decode(dir / "outfirst.png");
+        ASSERT_EQ(out.error, "");
+        ASSERT_EQ(out.width, 64);
+        ASSERT_EQ(out.height, 64);
+        ASSERT_EQ(out.channels, 3);
+        for (std::size_t i = 0; i < 9; ++i)
+            EXPECT_EQ(out.pixels[i], digit_remap(0x11)) << "sample " << i;
+        const auto nonzero = std::count_if(out.pixels.begin() + 12, out.pixels.end(),
+                                           [](unsigned char v) { return v != 0; });
+        EXPECT_EQ(nonzero, 0) << "samples beyond the data are not zero";
+        const decoded second = libpng_decode(dir / "outsecond.png");
+        EXPECT_TRUE(second.pixels == apply_map(out.pixels, 3, bit_remap));
+        const std::string bytes = read_file(dir / "outfirst.png");
+        if (!first_bytes.empty()) {
+            EXPECT_EQ(bytes, first_bytes) << "outputs differ between runs";
+        }
+        first_bytes = bytes;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(known, truncated_files,
+                         testing::Values("tga-truncated-uninit.tga", "pnm-truncated-uninit.ppm"),
+                         [](const testing::TestParamInfo<const char *> &p) {
+                             return std::string(p.param[0] == 't' ? "tga" : "pnm");
+                         });
+
+} // namespace
