@@ -6,8 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <set>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "harness.h"
 #include "remap.h"
@@ -114,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(all, hostile_files, testing::ValuesIn(fast_hostile_file
 struct refusal {
     const char *file;
     const char *reason;
-    double seconds;  // the most the run may take
+    double seconds;  // the most the run may take: loose, it catches hangs
 };
 
 class hostile_refusals : public testing::TestWithParam<refusal> {
@@ -140,13 +148,15 @@ INSTANTIATE_TEST_SUITE_P(
         refusal{"hdr-endless-rle.hdr",
                 "the decoder was stopped after 8 seconds of processor time on this file "
                 "(it may be made to hang it)",
-                12},
-        refusal{"jpeg-huffman-oob-write.jpg", "Corrupt JPEG", 5},
+                60},
+        refusal{"jpeg-huffman-oob-write.jpg", "Corrupt JPEG", 30},
         // Crashed the decoder through a null image; now refused as it reads.
-        refusal{"pic-null-deref.pic", "packet has bad compression type", 5},
+        refusal{"pic-null-deref.pic", "packet has bad compression type", 30},
+        // Made the decoder's conversion fail a check; refused as it reads.
+        refusal{"pic-bad-packet-assert.pic", "packet isn't 8bpp", 30},
         // Asks for 4 GiB for a 254x1 image: the memory budget refuses it.
-        refusal{"png-254x1-4gib-idat-bomb.png", "Out of memory", 5},
-        refusal{"pnm-zero-size.ppm", "the image has no pixels", 5}),
+        refusal{"png-254x1-4gib-idat-bomb.png", "Out of memory", 30},
+        refusal{"pnm-zero-size.ppm", "the image has no pixels", 30}),
     [](const testing::TestParamInfo<refusal> &p) {
         std::string name = p.param.file;
         for (char &c : name)
@@ -200,5 +210,96 @@ INSTANTIATE_TEST_SUITE_P(known, truncated_files,
                          [](const testing::TestParamInfo<const char *> &p) {
                              return std::string(p.param[0] == 't' ? "tga" : "pnm");
                          });
+
+// How a decoder that dies is explained: the decoder is stopped here with a
+// signal while it waits for input on a FIFO, as a crash or a kill would stop
+// it, and the tool must say what became of it.
+struct decoder_end {
+    int signal;
+    const char *reason;
+};
+
+class decoder_ends : public testing::TestWithParam<decoder_end> {
+protected:
+    fs::path dir = make_temp_dir();
+    void TearDown() override { remove_temp_dir(dir); }
+};
+
+// The parent's process id, from /proc/PID/stat.
+pid_t parent_of(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    if (close == std::string::npos)
+        return -1;
+    std::istringstream rest(line.substr(close + 2));
+    char state = 0;
+    pid_t ppid = -1;
+    rest >> state >> ppid;
+    return ppid;
+}
+
+// A process whose parent is parent, or -1.
+pid_t child_of(pid_t parent)
+{
+    for (const auto &entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (!name.empty() && std::all_of(name.begin(), name.end(), ::isdigit) &&
+            parent_of(std::stoi(name)) == parent)
+            return std::stoi(name);
+    }
+    return -1;
+}
+
+TEST_P(decoder_ends, are_explained)
+{
+    const decoder_end end = GetParam();
+    const fs::path fifo = dir / "input.png";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::thread stopper([&] {
+        const int fd = open(fifo.c_str(), O_WRONLY);
+        (void)!write(fd, "\x89PNG\r\n\x1a\n", 8);
+        // The tool is this process's child, the decoder its child.
+        pid_t decoder = -1;
+        for (int tries = 0; tries < 1000 && decoder < 0; ++tries) {
+            const pid_t tool = child_of(getpid());
+            decoder = tool > 0 ? child_of(tool) : -1;
+            if (decoder < 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (decoder > 0)
+            kill(decoder, end.signal);
+        close(fd);
+    });
+    const run_result run = run_pixremap(dir, {"input.png"});
+    stopper.join();
+    EXPECT_EQ(run.status, 1);
+    std::string expected = std::string("pixremap: cannot read 'input.png': ") + end.reason + "\n";
+#ifdef __SANITIZE_ADDRESS__
+    // AddressSanitizer catches the decoder's crash itself and reports it,
+    // as far as the confinement lets it; the tool's line comes last.
+    if (end.signal == SIGSEGV) {
+        const std::string last = run.err.substr(run.err.rfind('\n', run.err.size() - 2) + 1);
+        EXPECT_EQ(last.rfind("pixremap: cannot read 'input.png': the decoder ", 0), 0u) << run.err;
+        return;
+    }
+#endif
+    EXPECT_EQ(run.err, expected);
+    EXPECT_EQ(list_dir(dir), std::vector<std::string>{"input.png"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    signals, decoder_ends,
+    testing::Values(
+        decoder_end{SIGSEGV, "the decoder crashed on this file (signal 11, Segmentation fault)"},
+        decoder_end{SIGABRT, "the decoder crashed on this file (signal 6, Aborted)"},
+        decoder_end{SIGSYS, "the decoder was stopped for trying something outside its "
+                            "confinement (signal 31); the file may be an attack"},
+        decoder_end{SIGKILL, "the decoder was killed (signal 9), possibly for lack of memory"},
+        decoder_end{SIGXCPU, "the decoder was stopped after 8 seconds of processor time on "
+                             "this file (it may be made to hang it)"}),
+    [](const testing::TestParamInfo<decoder_end> &p) { return "signal_" + std::to_string(p.param.signal); });
 
 } // namespace
