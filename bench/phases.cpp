@@ -1,0 +1,155 @@
+// phases: the steps of a pixremap run, timed one by one on the given images.
+//
+//     phases [--runs N] IMAGE...        (N defaults to 5)
+//
+// For each image it runs the tool's own steps N times, in a temporary
+// directory: load (the confined decoder, as the tool does it), pass 1, save
+// outfirst.png, pass 2, save outsecond.png, release. Beside them it times,
+// once a run, decoding the same file in this process, and, once an image,
+// encoding each output to memory, so that the confinement's cost and the
+// file writing's cost can be told apart from stb's own work. It prints each
+// phase's median and its share of the run.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "codec.h"
+#include "decode.h"
+#include "load.h"
+#include "remap.h"
+#include "save.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+double seconds_since(clock_type::time_point start)
+{
+    return std::chrono::duration<double>(clock_type::now() - start).count();
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n == 0 ? 0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+void count_bytes(void *context, void *, int size)
+{
+    *static_cast<std::size_t *>(context) += static_cast<std::size_t>(size);
+}
+
+double decode_in_process(const char *path)
+{
+    const auto start = clock_type::now();
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    decode_input in;
+    decode_from_file(&in, fd, true);
+    std::string reason;
+    int w = 0, h = 0, c = 0;
+    unsigned char *pixels = decode_begin(&in, &reason) ? decode_pixels(&in, &w, &h, &c, &reason) : nullptr;
+    const double t = seconds_since(start);
+    decode_free(pixels);
+    close(fd);
+    return pixels ? t : -1;
+}
+
+double encode_to_memory(const unsigned char *pixels, int w, int h, int c)
+{
+    std::size_t bytes = 0;
+    const auto start = clock_type::now();
+    codec_write_png(count_bytes, &bytes, w, h, c, pixels);
+    return seconds_since(start);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    int runs = 5;
+    int first = 1;
+    if (argc > 2 && std::strcmp(argv[1], "--runs") == 0) {
+        runs = std::max(1, std::atoi(argv[2]));
+        first = 3;
+    }
+    const fs::path work = fs::temp_directory_path() / ("pixremap-phases-" + std::to_string(getpid()));
+    fs::create_directories(work);
+    const fs::path home = fs::current_path();
+
+    for (int i = first; i < argc; ++i) {
+        const std::string path = fs::absolute(argv[i]).string();
+        std::vector<double> load, pass1, save1, pass2, save2, release, in_process;
+        double encode1 = 0, encode2 = 0;
+        int w = 0, h = 0, c = 0;
+        for (int run = 0; run < runs; ++run) {
+            fs::current_path(work);
+            std::string reason;
+            auto t = clock_type::now();
+            unsigned char *pixels = load_image(path.c_str(), &w, &h, &c, &reason);
+            load.push_back(seconds_since(t));
+            if (!pixels) {
+                std::fprintf(stderr, "phases: cannot read '%s': %s\n", path.c_str(), reason.c_str());
+                return 1;
+            }
+            t = clock_type::now();
+            remap_pixels<digit_remap>(pixels, w, h, c);
+            pass1.push_back(seconds_since(t));
+            if (run == 0)
+                encode1 = encode_to_memory(pixels, w, h, c);
+            t = clock_type::now();
+            save_png("outfirst.png", pixels, w, h, c, &reason);
+            save1.push_back(seconds_since(t));
+            t = clock_type::now();
+            remap_pixels<bit_remap>(pixels, w, h, c);
+            pass2.push_back(seconds_since(t));
+            if (run == 0)
+                encode2 = encode_to_memory(pixels, w, h, c);
+            t = clock_type::now();
+            save_png("outsecond.png", pixels, w, h, c, &reason);
+            save2.push_back(seconds_since(t));
+            t = clock_type::now();
+            release_image(pixels, w, h, c);
+            release.push_back(seconds_since(t));
+            in_process.push_back(decode_in_process(path.c_str()));
+        }
+        fs::current_path(home);
+
+        const double m_load = median(load), m_in = median(in_process);
+        const double m_p1 = median(pass1), m_p2 = median(pass2);
+        const double m_s1 = median(save1), m_s2 = median(save2), m_rel = median(release);
+        const double total = m_load + m_p1 + m_s1 + m_p2 + m_s2 + m_rel;
+        const double confinement = m_load - m_in;
+        const double writing = (m_s1 - encode1) + (m_s2 - encode2);
+        const double ours = confinement + m_p1 + m_p2 + m_rel;
+        std::printf("%s: %dx%d, %d channels, median of %d runs\n", argv[i], w, h, c, runs);
+        const auto row = [total](const char *name, double s) {
+            std::printf("  %-34s %9.1f ms %6.2f%%\n", name, s * 1e3, 100 * s / total);
+        };
+        row("load (confined decode)", m_load);
+        row("  of which stb decode (in process)", m_in);
+        row("  of which confinement and hand-back", confinement);
+        row("pass 1 (digit_remap)", m_p1);
+        row("save outfirst.png", m_s1);
+        row("  of which stb encode", encode1);
+        row("pass 2 (bit_remap)", m_p2);
+        row("save outsecond.png", m_s2);
+        row("  of which stb encode", encode2);
+        row("release", m_rel);
+        row("whole run", total);
+        row("pixremap's own: confinement, passes, release", ours);
+        row("file writing and syncing", writing);
+    }
+    fs::remove_all(work);
+    return 0;
+}

@@ -1,0 +1,39 @@
+// unconfined: pixremap's run with the decoder in the same process, as it
+// was before decoding was confined. Only for measuring what the confinement
+// costs a whole run (`/usr/bin/time` against build/pixremap on the same
+// image); never install it, it is not safe on hostile files.
+//
+//     unconfined IMAGE
+#include <cstdio>
+#include <string>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "decode.h"
+#include "remap.h"
+#include "save.h"
+
+int main(int argc, char **argv)
+{
+    if (argc < 2)
+        return 2;
+    const int fd = open(argv[1], O_RDONLY | O_CLOEXEC);
+    decode_input in;
+    decode_from_file(&in, fd, true);
+    std::string reason;
+    int w = 0, h = 0, c = 0;
+    unsigned char *pixels = fd >= 0 && decode_begin(&in, &reason)
+                                ? decode_pixels(&in, &w, &h, &c, &reason)
+                                : nullptr;
+    if (!pixels) {
+        std::fprintf(stderr, "unconfined: cannot read '%s': %s\n", argv[1], reason.c_str());
+        return 1;
+    }
+    remap_pixels<digit_remap>(pixels, w, h, c);
+    const bool first = save_png("outfirst.png", pixels, w, h, c, &reason);
+    remap_pixels<bit_remap>(pixels, w, h, c);
+    const bool second = save_png("outsecond.png", pixels, w, h, c, &reason);
+    decode_free(pixels);
+    return first && second ? 0 : 1;
+}
