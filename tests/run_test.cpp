@@ -456,4 +456,18 @@ TEST_F(in_temp_dir, an_input_without_read_permission_fails_cleanly)
     EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"rgb.png"}));
 }
 
+// The pictures the README shows are committed beside the example image; they
+// must be what the current tool makes from it (./run.sh remakes them).
+TEST_F(in_temp_dir, the_readme_pictures_are_what_the_tool_makes_now)
+{
+    const fs::path examples = EXAMPLES_DIR;
+    fs::copy_file(examples / "default.png", dir / "default.png");
+    ASSERT_EQ(run_pixremap(dir, {}).status, 0);
+    for (const char *name : {"outfirst.png", "outsecond.png"}) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(read_file(dir / name) == read_file(examples / name))
+            << "examples/" << name << " is stale: run ./run.sh and commit it";
+    }
+}
+
 } // namespace
