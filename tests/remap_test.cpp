@@ -130,6 +130,49 @@ TEST(pass, maps_colour_samples_of_every_layout_and_nothing_else)
     }
 }
 
+// The pass works through blocks of bytes and finishes the rest one by one:
+// every width from 1 to 40 on 1 to 3 rows puts the end of the block work at
+// every offset within a pixel.
+TEST(pass, every_size_up_to_a_few_blocks)
+{
+    for (int channels = 1; channels <= 4; ++channels)
+        for (int height = 1; height <= 3; ++height)
+            for (int width = 1; width <= 40; ++width) {
+                SCOPED_TRACE(testing::Message() << width << "x" << height << "x" << channels);
+                auto buffer = guarded_image(width, height, channels);
+                const auto first = expected_after(buffer, width, height, channels, digit_remap);
+                const auto second = expected_after(first, width, height, channels, bit_remap);
+                remap_pixels<digit_remap>(buffer.data() + guard, width, height, channels);
+                ASSERT_EQ(buffer, first);
+                remap_pixels<bit_remap>(buffer.data() + guard, width, height, channels);
+                ASSERT_EQ(buffer, second);
+            }
+}
+
+// Every value at every position of a 16-byte block, in every layout.
+TEST(pass, every_value_at_every_position_in_a_block)
+{
+    std::vector<unsigned char> values(256 * 16 * 12);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        values[i] = static_cast<unsigned char>(i / 16 + (i % 16) * 17);
+    for (int channels = 1; channels <= 4; ++channels) {
+        SCOPED_TRACE(channels);
+        const int width = static_cast<int>(values.size()) / channels;
+        const int colour = channels >= 3 ? 3 : 1;
+        for (byte_map map : {digit_remap, bit_remap}) {
+            auto buffer = values;
+            if (map == digit_remap)
+                remap_pixels<digit_remap>(buffer.data(), width, 1, channels);
+            else
+                remap_pixels<bit_remap>(buffer.data(), width, 1, channels);
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                const bool is_colour = static_cast<int>(i % channels) < colour;
+                ASSERT_EQ(buffer[i], is_colour ? map(values[i]) : values[i]) << "byte " << i;
+            }
+        }
+    }
+}
+
 TEST(pass, keeps_alpha_byte_for_byte)
 {
     for (int channels : {2, 4}) {
