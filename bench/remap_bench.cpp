@@ -1,8 +1,9 @@
 // remap_bench: the throughput of remap_pixels with each map, on RGB, RGBA
 // and grey images of 1, 12 and 48 megapixels, beside two references over
 // the same buffer and the same colour samples:
-//   - xor_loop: a plain in-place loop, v ^= 1 on each colour sample, the
-//     most this access pattern can do (memory speed);
+//   - xor_loop: a plain in-place loop, v ^= 1 on each colour sample, as fast
+//     as this access pattern goes (memory speed, or cache speed where the
+//     image fits in the cache);
 //   - column_walk: the literal walk, column by column, calling the map
 //     through a function pointer for each sample.
 // Bytes/s counts every byte of the image, alpha included.
@@ -13,6 +14,7 @@
 // builds and runs.
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -50,6 +52,10 @@ void pass(benchmark::State &state, int w, int h, int c)
                             static_cast<std::int64_t>(bytes.size()));
 }
 
+// For RGBA the colour samples are flipped a whole pixel at a time, as one
+// 32-bit word (0x00010101 flips red, green and blue on a little-endian
+// machine), which the compiler vectorises; a byte-by-byte walk that skips
+// alpha would not be, and would be no ceiling.
 template <int c>
 void xor_run(unsigned char *data, std::size_t pixels)
 {
@@ -57,9 +63,12 @@ void xor_run(unsigned char *data, std::size_t pixels)
         for (std::size_t i = 0; i < pixels * c; ++i)
             data[i] ^= 1;
     } else {
-        for (std::size_t p = 0; p < pixels; ++p, data += c)
-            for (int k = 0; k < colour_samples(c); ++k)
-                data[k] ^= 1;
+        for (std::size_t p = 0; p < pixels; ++p) {
+            std::uint32_t word;
+            std::memcpy(&word, data + 4 * p, 4);
+            word ^= 0x00010101u;
+            std::memcpy(data + 4 * p, &word, 4);
+        }
     }
 }
 

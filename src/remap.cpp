@@ -6,18 +6,22 @@
 // same bytes but stride across rows and thrash the cache on large images.
 // Offsets are 64-bit, so an image of any size the decoder accepts is safe.
 //
-// On x86-64 the buffer goes 16 bytes at a time through SSE2 forms of the two
-// maps (below), which every x86-64 processor has; the bytes that are not
-// colour samples (alpha) are put back unchanged, and the last few bytes go
-// through the maps one at a time. The tests check every vector form against
-// the maps themselves for all 256 values in every byte position.
+// On x86-64 the bytes go through vector forms of the maps (remap_blocks.h),
+// 16 at a time with SSE2, which every x86-64 processor has, or 32 at a time
+// with AVX2 where the processor has it; the bytes that are not colour
+// samples (alpha) are put back unchanged, and the last few bytes go through
+// the maps one at a time.
 #include "remap.h"
 
 #include <cstddef>
-#include <cstring>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__) && defined(__SSE2__)
+#define PIXREMAP_VECTOR_PASS 1
 #include <emmintrin.h>
+
+#include "remap_avx2.h"
+#include "remap_avx512.h"
+#include "remap_blocks.h"
 #endif
 
 namespace {
@@ -38,96 +42,46 @@ void remap_scalar(unsigned char *data, std::size_t pixels)
     }
 }
 
-#if defined(__SSE2__)
+#ifdef PIXREMAP_VECTOR_PASS
 
-__m128i bytes_of(unsigned char value)
-{
-    return _mm_set1_epi8(static_cast<char>(value));
-}
-
-// bit_remap on 16 bytes: the same three swaps (halves, pairs, bits), each a
-// pair of 16-bit shifts whose bits that cross into the neighbouring byte are
-// masked off, then the shift up by one.
-__m128i bit_remap_16(__m128i v)
-{
-    v = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(v, 4), bytes_of(0x0F)),
-                     _mm_and_si128(_mm_slli_epi16(v, 4), bytes_of(0xF0)));
-    v = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(v, 2), bytes_of(0x33)),
-                     _mm_and_si128(_mm_slli_epi16(v, 2), bytes_of(0xCC)));
-    v = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(v, 1), bytes_of(0x55)),
-                     _mm_and_si128(_mm_slli_epi16(v, 1), bytes_of(0xAA)));
-    return _mm_add_epi8(v, v);
-}
-
-// digit_remap on eight values widened to 16 bits. With q10 = v / 10 and
-// q100 = v / 100, the digits are v - 10 q10, q10 - 10 q100 and q100, so
-//   1000 (v - 10 q10) + 100 (q10 - 10 q100) + 10 q100
-//     = 1000 v - 9900 q10 - 990 q100  =  232 v + 84 q10 + 34 q100  (mod 256).
-// The quotients are exact as multiply-and-shift for v < 256:
-// v / 10 = (205 v) >> 11 and v / 100 = (41 v) >> 12, and every product fits
-// in 16 bits.
-__m128i digit_remap_8(__m128i v)
-{
-    const __m128i q10 = _mm_srli_epi16(_mm_mullo_epi16(v, _mm_set1_epi16(205)), 11);
-    const __m128i q100 = _mm_srli_epi16(_mm_mullo_epi16(v, _mm_set1_epi16(41)), 12);
-    const __m128i sum = _mm_add_epi16(_mm_mullo_epi16(v, _mm_set1_epi16(232)),
-                                      _mm_add_epi16(_mm_mullo_epi16(q10, _mm_set1_epi16(84)),
-                                                    _mm_mullo_epi16(q100, _mm_set1_epi16(34))));
-    return _mm_and_si128(sum, _mm_set1_epi16(0xFF));
-}
-
-__m128i digit_remap_16(__m128i v)
-{
-    const __m128i zero = _mm_setzero_si128();
-    return _mm_packus_epi16(digit_remap_8(_mm_unpacklo_epi8(v, zero)),
-                            digit_remap_8(_mm_unpackhi_epi8(v, zero)));
-}
-
-template <byte_map map>
-__m128i map_16(__m128i v)
-{
-    if constexpr (map == digit_remap)
-        return digit_remap_16(v);
-    else
-        return bit_remap_16(v);
-}
-
-// The colour bytes of 16 bytes of pixels with `stride` samples, `colour` of
-// them colour: all of them for grey and RGB, every other one for grey and
-// alpha, three of every four for RGBA. 16 is a whole number of pixels for
-// strides 2 and 4, so the pattern is the same for every 16 bytes.
-template <int stride, int colour>
-__m128i colour_mask()
-{
-    if constexpr (stride == 2)
-        return _mm_set1_epi16(0x00FF);
-    else if constexpr (stride == 4)
-        return _mm_set1_epi32(0x00FFFFFF);
-    else
-        return _mm_set1_epi8(-1);
-}
+struct sse2_ops {
+    using vec = __m128i;
+    static constexpr std::size_t size = 16;
+    static vec load(const unsigned char *p) { return _mm_loadu_si128(reinterpret_cast<const vec *>(p)); }
+    static void store(unsigned char *p, vec v) { _mm_storeu_si128(reinterpret_cast<vec *>(p), v); }
+    static vec set8(int b) { return _mm_set1_epi8(static_cast<char>(b)); }
+    static vec set16(int w) { return _mm_set1_epi16(static_cast<short>(w)); }
+    static vec set32(int d) { return _mm_set1_epi32(d); }
+    static vec and_(vec a, vec b) { return _mm_and_si128(a, b); }
+    static vec andnot(vec a, vec b) { return _mm_andnot_si128(a, b); }
+    static vec or_(vec a, vec b) { return _mm_or_si128(a, b); }
+    static vec add8(vec a, vec b) { return _mm_add_epi8(a, b); }
+    static vec sub8(vec a, vec b) { return _mm_sub_epi8(a, b); }
+    static vec max8(vec a, vec b) { return _mm_max_epu8(a, b); }
+    static vec cmpeq8(vec a, vec b) { return _mm_cmpeq_epi8(a, b); }
+    static vec slli16(vec a, int n) { return _mm_slli_epi16(a, n); }
+    static vec srli16(vec a, int n) { return _mm_srli_epi16(a, n); }
+    static vec mulhi16(vec a, vec b) { return _mm_mulhi_epu16(a, b); }
+    static vec mullo16(vec a, vec b) { return _mm_mullo_epi16(a, b); }
+};
 
 template <byte_map map, int stride, int colour>
 void remap_run(unsigned char *data, std::size_t pixels)
 {
-    static_assert(stride == colour || stride == 2 || stride == 4);
+    constexpr block_map which = map == digit_remap ? block_map::digit : block_map::bit;
     const std::size_t bytes = pixels * stride;
-    const std::size_t whole = bytes / 16 * 16;  // a whole number of pixels
-    const __m128i keep = colour_mask<stride, colour>();
-    for (std::size_t i = 0; i < whole; i += 16) {
-        auto *at = reinterpret_cast<__m128i *>(data + i);
-        const __m128i v = _mm_loadu_si128(at);
-        __m128i mapped = map_16<map>(v);
-        if constexpr (stride != colour)
-            mapped = _mm_or_si128(_mm_and_si128(keep, mapped), _mm_andnot_si128(keep, v));
-        _mm_storeu_si128(at, mapped);
-    }
-    // The rest: under 16 bytes, whole pixels where only some samples are
-    // colour, any bytes where all are.
+    const int map_number = which == block_map::digit ? 0 : 1;
+    const std::size_t done = __builtin_cpu_supports("avx512bw")
+                                 ? remap_blocks_avx512(data, bytes, map_number, stride)
+                             : __builtin_cpu_supports("avx2")
+                                 ? remap_blocks_avx2(data, bytes, map_number, stride)
+                                 : remap_blocks<sse2_ops, which, stride>(data, bytes);
+    // The rest, under a block: any bytes where all are colour, whole pixels
+    // otherwise.
     if constexpr (stride == colour)
-        remap_scalar<map, 1, 1>(data + whole, bytes - whole);
+        remap_scalar<map, 1, 1>(data + done, bytes - done);
     else
-        remap_scalar<map, stride, colour>(data + whole, (bytes - whole) / stride);
+        remap_scalar<map, stride, colour>(data + done, (bytes - done) / stride);
 }
 
 #else

@@ -1,0 +1,48 @@
+// remap_avx512: the blocks of remap_blocks.h at 64 bytes, compiled with AVX-512BW
+// for this file alone. remap.cpp calls it only on processors that have AVX-512BW.
+#include "remap_avx512.h"
+
+#include <immintrin.h>
+
+#include "remap_blocks.h"
+
+namespace {
+
+struct avx512_ops {
+    using vec = __m512i;
+    static constexpr std::size_t size = 64;
+    static vec load(const unsigned char *p) { return _mm512_loadu_si512(p); }
+    static void store(unsigned char *p, vec v) { _mm512_storeu_si512(p, v); }
+    static vec set8(int b) { return _mm512_set1_epi8(static_cast<char>(b)); }
+    static vec set16(int w) { return _mm512_set1_epi16(static_cast<short>(w)); }
+    static vec set32(int d) { return _mm512_set1_epi32(d); }
+    static vec and_(vec a, vec b) { return _mm512_and_si512(a, b); }
+    static vec andnot(vec a, vec b) { return _mm512_andnot_si512(a, b); }
+    static vec or_(vec a, vec b) { return _mm512_or_si512(a, b); }
+    static vec add8(vec a, vec b) { return _mm512_add_epi8(a, b); }
+    static vec sub8(vec a, vec b) { return _mm512_sub_epi8(a, b); }
+    static vec max8(vec a, vec b) { return _mm512_max_epu8(a, b); }
+    static vec cmpeq8(vec a, vec b) { return _mm512_movm_epi8(_mm512_cmpeq_epi8_mask(a, b)); }
+    static vec slli16(vec a, int n) { return _mm512_slli_epi16(a, n); }
+    static vec srli16(vec a, int n) { return _mm512_srli_epi16(a, n); }
+    static vec mulhi16(vec a, vec b) { return _mm512_mulhi_epu16(a, b); }
+    static vec mullo16(vec a, vec b) { return _mm512_mullo_epi16(a, b); }
+};
+
+} // namespace
+
+std::size_t remap_blocks_avx512(unsigned char *data, std::size_t bytes, int map, int stride)
+{
+    const auto digit = block_map::digit, bit = block_map::bit;
+    switch (stride * 2 + (map == 0 ? 0 : 1)) {  // each (stride, map) pair
+    case 2: return remap_blocks<avx512_ops, digit, 1>(data, bytes);
+    case 3: return remap_blocks<avx512_ops, bit, 1>(data, bytes);
+    case 4: return remap_blocks<avx512_ops, digit, 2>(data, bytes);
+    case 5: return remap_blocks<avx512_ops, bit, 2>(data, bytes);
+    case 6: return remap_blocks<avx512_ops, digit, 3>(data, bytes);
+    case 7: return remap_blocks<avx512_ops, bit, 3>(data, bytes);
+    case 8: return remap_blocks<avx512_ops, digit, 4>(data, bytes);
+    case 9: return remap_blocks<avx512_ops, bit, 4>(data, bytes);
+    }
+    return 0;
+}

@@ -1,0 +1,89 @@
+// remap_blocks: the two maps on whole blocks of bytes with vector
+// instructions, written once for any vector width. Only remap.cpp (SSE2, 16
+// bytes) and remap_avx2.cpp (AVX2, 32 bytes, compiled for AVX2 alone) include
+// it; everything here has internal linkage, so the AVX2 build of it can never
+// stand in for the SSE2 one.
+//
+// remap_blocks<ops, map, stride>(data, bytes) rewrites the colour samples of
+// the whole blocks in the first `bytes` bytes of an image whose pixels have
+// `stride` samples (colour: all of them for 1 and 3, the first of 2, the
+// first three of 4) and returns how many bytes it did: a multiple of the
+// block size, which is a whole number of pixels for strides 1, 2 and 4 and
+// any number of bytes for stride 3, whose samples are all colour. The caller
+// does the rest one byte at a time. The tests check both forms against the
+// maps themselves for all 256 values in every byte position.
+#pragma once
+
+#include <cstddef>
+
+namespace {
+
+enum class block_map { digit, bit };
+
+// digit_remap(v) = 1000 u + 100 t + 10 h (mod 256) with v's digits h, t, u.
+// With q10 = v / 10 and q100 = v / 100 (= h), u = v - 10 q10 and
+// t = q10 - 10 q100, so
+//   1000 u + 100 t + 10 h = 1000 v - 9900 q10 - 990 q100
+//                        ≡ -24 v + 84 q10 + 34 q100   (mod 256).
+// q10 comes from a 16-bit multiply, (6554 v) >> 16, exact for v < 256, on
+// the even and the odd bytes apart; 84 q10 from a 16-bit multiply whose low
+// byte is all that counts; q100 is (v >= 100) + (v >= 200); 24 v is
+// 8 (v + 2 v) in byte arithmetic.
+template <class ops>
+typename ops::vec digit_block(typename ops::vec v)
+{
+    using O = ops;
+    const auto low_bytes = O::set16(0x00FF);
+    const auto q10_even = O::mulhi16(O::and_(v, low_bytes), O::set16(6554));
+    const auto q10_odd = O::mulhi16(O::srli16(v, 8), O::set16(6554));
+    const auto tens = O::or_(O::and_(O::mullo16(q10_even, O::set16(84)), low_bytes),
+                             O::slli16(O::mullo16(q10_odd, O::set16(84)), 8));
+    const auto v3 = O::add8(v, O::add8(v, v));
+    const auto v24 = O::and_(O::slli16(v3, 3), O::set8(0xF8));
+    const auto from_100 = O::and_(O::cmpeq8(O::max8(v, O::set8(100)), v), O::set8(34));
+    const auto from_200 = O::and_(O::cmpeq8(O::max8(v, O::set8(200)), v), O::set8(34));
+    return O::add8(O::sub8(tens, v24), O::add8(from_100, from_200));
+}
+
+// bit_remap(v) = (v's bits reversed) << 1: swap the halves, then the pairs
+// in each half; the last swap (single bits) and the shift by one together
+// keep bits 7, 5, 3, 1 in place and move bits 4, 2, 0 up by two.
+template <class ops>
+typename ops::vec bit_block(typename ops::vec v)
+{
+    using O = ops;
+    v = O::or_(O::and_(O::srli16(v, 4), O::set8(0x0F)), O::and_(O::slli16(v, 4), O::set8(0xF0)));
+    v = O::or_(O::and_(O::srli16(v, 2), O::set8(0x33)), O::and_(O::slli16(v, 2), O::set8(0xCC)));
+    return O::or_(O::and_(v, O::set8(0xAA)), O::and_(O::slli16(v, 2), O::set8(0x54)));
+}
+
+// Which bytes of a block are colour samples: all for strides 1 and 3, every
+// other one for 2, three of every four for 4.
+template <class ops, int stride>
+typename ops::vec colour_bytes()
+{
+    if constexpr (stride == 2)
+        return ops::set16(0x00FF);
+    else if constexpr (stride == 4)
+        return ops::set32(0x00FFFFFF);
+    else
+        return ops::set8(0xFF);
+}
+
+template <class ops, block_map map, int stride>
+std::size_t remap_blocks(unsigned char *data, std::size_t bytes)
+{
+    using O = ops;
+    const std::size_t whole = bytes / O::size * O::size;
+    const auto colour = colour_bytes<ops, stride>();
+    for (std::size_t i = 0; i < whole; i += O::size) {
+        const auto v = O::load(data + i);
+        auto mapped = map == block_map::digit ? digit_block<ops>(v) : bit_block<ops>(v);
+        if constexpr (stride == 2 || stride == 4)
+            mapped = O::or_(O::and_(colour, mapped), O::andnot(colour, v));
+        O::store(data + i, mapped);
+    }
+    return whole;
+}
+
+} // namespace
