@@ -1,6 +1,6 @@
 // remap_avx2: the blocks of remap_blocks.h at 32 bytes, compiled with AVX2
 // for this file alone. remap.cpp calls it only on processors that have AVX2.
-#include "remap_avx2.h"
+#include "remap_simd.h"
 
 #include <immintrin.h>
 
@@ -33,16 +33,5 @@ struct avx2_ops {
 
 std::size_t remap_blocks_avx2(unsigned char *data, std::size_t bytes, int map, int stride)
 {
-    const auto digit = block_map::digit, bit = block_map::bit;
-    switch (stride * 2 + (map == 0 ? 0 : 1)) {  // each (stride, map) pair
-    case 2: return remap_blocks<avx2_ops, digit, 1>(data, bytes);
-    case 3: return remap_blocks<avx2_ops, bit, 1>(data, bytes);
-    case 4: return remap_blocks<avx2_ops, digit, 2>(data, bytes);
-    case 5: return remap_blocks<avx2_ops, bit, 2>(data, bytes);
-    case 6: return remap_blocks<avx2_ops, digit, 3>(data, bytes);
-    case 7: return remap_blocks<avx2_ops, bit, 3>(data, bytes);
-    case 8: return remap_blocks<avx2_ops, digit, 4>(data, bytes);
-    case 9: return remap_blocks<avx2_ops, bit, 4>(data, bytes);
-    }
-    return 0;
+    return remap_blocks_for<avx2_ops>(data, bytes, map, stride);
 }

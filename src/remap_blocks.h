@@ -1,8 +1,9 @@
 // remap_blocks: the two maps on whole blocks of bytes with vector
 // instructions, written once for any vector width. Only remap.cpp (SSE2, 16
-// bytes) and remap_avx2.cpp (AVX2, 32 bytes, compiled for AVX2 alone) include
-// it; everything here has internal linkage, so the AVX2 build of it can never
-// stand in for the SSE2 one.
+// bytes), remap_avx2.cpp (32 bytes) and remap_avx512.cpp (64 bytes), each
+// compiled for its own instruction set, include it; everything here has
+// internal linkage, so a build for a wider set can never stand in for a
+// narrower one.
 //
 // remap_blocks<ops, map, stride>(data, bytes) rewrites the colour samples of
 // the whole blocks in the first `bytes` bytes of an image whose pixels have
@@ -84,6 +85,21 @@ std::size_t remap_blocks(unsigned char *data, std::size_t bytes)
         O::store(data + i, mapped);
     }
     return whole;
+}
+
+// The kernel for a map and stride given at run time.
+template <class ops>
+std::size_t remap_blocks_for(unsigned char *data, std::size_t bytes, int map, int stride)
+{
+    const auto digit = block_map::digit, bit = block_map::bit;
+    const bool is_digit = map == 0;
+    switch (stride) {
+    case 1: return is_digit ? remap_blocks<ops, digit, 1>(data, bytes) : remap_blocks<ops, bit, 1>(data, bytes);
+    case 2: return is_digit ? remap_blocks<ops, digit, 2>(data, bytes) : remap_blocks<ops, bit, 2>(data, bytes);
+    case 3: return is_digit ? remap_blocks<ops, digit, 3>(data, bytes) : remap_blocks<ops, bit, 3>(data, bytes);
+    case 4: return is_digit ? remap_blocks<ops, digit, 4>(data, bytes) : remap_blocks<ops, bit, 4>(data, bytes);
+    }
+    return 0;
 }
 
 } // namespace
