@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# How the compiler's settings for stb's translation unit change the codec's
+# speed: builds the tool with stb at -O2, at -O3 (the Release default), and
+# at -O3 with link-time optimisation of the whole tool, runs each on the
+# same images (whole process, median of RUNS runs, default 5), checks that
+# every build writes the same bytes, and prints one table.
+#
+#     bench/codec_flags.sh IMAGE...
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${RUNS:-5}
+[ $# -gt 0 ] || { echo "usage: bench/codec_flags.sh IMAGE..." >&2; exit 2; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+declare -A options=(
+    [O2]="-DPIXREMAP_STB_OPTIONS=-O2"
+    [O3]="-DPIXREMAP_STB_OPTIONS="
+    [O3-lto]="-DPIXREMAP_STB_OPTIONS= -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=ON"
+)
+variants=(O2 O3 O3-lto)
+for v in "${variants[@]}"; do
+    # shellcheck disable=SC2086
+    cmake -S . -B "build-flags-$v" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF ${options[$v]} >/dev/null
+    cmake --build "build-flags-$v" --target pixremap phases -j "$(nproc)" >/dev/null
+done
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+printf '%-24s %-8s %10s %10s %10s\n' image build "run s" "decode ms" "encode ms"
+for image in "$@"; do
+    image=$(realpath "$image")
+    for v in "${variants[@]}"; do
+        dir=$work/$v
+        mkdir -p "$dir"
+        : > "$work/times"
+        for _ in $(seq "$runs"); do
+            (cd "$dir" && /usr/bin/time -f '%e' -a -o "$work/times" "$OLDPWD/build-flags-$v/pixremap" "$image")
+        done
+        # The phase report splits the run: stb's decode and the two encodes.
+        phases=$("build-flags-$v/bench/phases" --runs 3 "$image")
+        decode=$(echo "$phases" | awk '/of which stb decode/ { print $(NF-2) }')
+        encode=$(echo "$phases" | awk '/of which stb encode/ { s += $(NF-2) } END { print s }')
+        printf '%-24s %-8s %10.2f %10.1f %10.1f\n' "$(basename "$image")" "$v" \
+            "$(median < "$work/times")" "$decode" "$encode"
+        for out in outfirst.png outsecond.png; do
+            cmp -s "$work/${variants[0]}/$out" "$dir/$out" ||
+                echo "codec_flags: $v writes different bytes in $out" >&2
+        done
+    done
+done
