@@ -75,6 +75,15 @@ run_result run_pixremap(const fs::path &dir, const std::vector<std::string> &arg
     return run_binary(pixremap_binary(), dir, args, before_exec);
 }
 
+std::string test_name_of(const std::string &file)
+{
+    std::string name = file;
+    for (char &c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    return name;
+}
+
 std::string pixremap_binary() { return PIXREMAP_BINARY; }
 
 fs::path fixture(const std::string &name) { return fs::path(FIXTURE_DIR) / name; }

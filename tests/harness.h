@@ -28,6 +28,10 @@ run_result run_binary(const std::string &binary, const fs::path &dir,
 run_result run_pixremap(const fs::path &dir, const std::vector<std::string> &args,
                         const std::function<void()> &before_exec = {});
 
+// A file name as a test name: every character but letters and digits
+// becomes '_'.
+std::string test_name_of(const std::string &file);
+
 // The path of the pixremap binary under test, and of the fixture directory.
 std::string pixremap_binary();
 fs::path fixture(const std::string &name);

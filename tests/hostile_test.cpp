@@ -109,11 +109,7 @@ std::vector<std::string> fast_hostile_files()
 
 std::string test_name(const testing::TestParamInfo<std::string> &info)
 {
-    std::string name = info.param;
-    for (char &c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c)))
-            c = '_';
-    return name;
+    return test_name_of(info.param);
 }
 
 INSTANTIATE_TEST_SUITE_P(all, hostile_files, testing::ValuesIn(fast_hostile_files()), test_name);
@@ -157,13 +153,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Asks for 4 GiB for a 254x1 image: the memory budget refuses it.
         refusal{"png-254x1-4gib-idat-bomb.png", "Out of memory", 30},
         refusal{"pnm-zero-size.ppm", "the image has no pixels", 30}),
-    [](const testing::TestParamInfo<refusal> &p) {
-        std::string name = p.param.file;
-        for (char &c : name)
-            if (!std::isalnum(static_cast<unsigned char>(c)))
-                c = '_';
-        return name;
-    });
+    [](const testing::TestParamInfo<refusal> &p) { return test_name_of(p.param.file); });
 
 // Truncated raw images decode to zeros beyond the file's data, never to
 // whatever the decoder's memory held: glibc's MALLOC_PERTURB_ fills fresh

@@ -106,13 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
                     format_case{"rgb.ppm", 3},
                     format_case{"grey.pgm", 1}, format_case{"rgb16.ppm", 3},
                     format_case{"grey16.pgm", 1}),
-    [](const testing::TestParamInfo<format_case> &param) {
-        std::string name = param.param.file;
-        for (char &ch : name)
-            if (!std::isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return name;
-    });
+    [](const testing::TestParamInfo<format_case> &param) { return test_name_of(param.param.file); });
 
 // A 16-bit PNG is read as the high byte of every sample: checked against
 // libpng's own reduction of the same file.
