@@ -6,15 +6,18 @@
 // directory: load (the confined decoder, as the tool does it), pass 1, save
 // outfirst.png, pass 2, save outsecond.png, release. Beside them it times,
 // once a run, decoding the same file in this process, and, once an image,
-// encoding each output to memory, so that the confinement's cost and the
+// encoding each output to memory (in the second run, so that the first run's
+// peak memory is the tool's own), so that the confinement's cost and the
 // file writing's cost can be told apart from stb's own work. It prints each
-// phase's median and its share of the run.
+// phase's median and its share of the run, and the peak resident memory of
+// the first run's own process (the decoder's process is apart).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -65,6 +68,23 @@ double decode_in_process(const char *path)
     return pixels ? t : -1;
 }
 
+// The high-water mark of this process's resident memory, in bytes, and its
+// reset (Linux: writing 5 to /proc/self/clear_refs).
+double peak_resident()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stod(line.substr(6)) * 1024;
+    return 0;
+}
+
+void reset_peak_resident()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
 double encode_to_memory(const unsigned char *pixels, int w, int h, int c)
 {
     std::size_t bytes = 0;
@@ -90,7 +110,8 @@ int main(int argc, char **argv)
     for (int i = first; i < argc; ++i) {
         const std::string path = fs::absolute(argv[i]).string();
         std::vector<double> load, pass1, save1, pass2, save2, release, in_process;
-        double encode1 = 0, encode2 = 0;
+        double encode1 = 0, encode2 = 0, parent_peak = 0;
+        reset_peak_resident();
         int w = 0, h = 0, c = 0;
         for (int run = 0; run < runs; ++run) {
             fs::current_path(work);
@@ -105,7 +126,7 @@ int main(int argc, char **argv)
             t = clock_type::now();
             remap_pixels<digit_remap>(pixels, w, h, c);
             pass1.push_back(seconds_since(t));
-            if (run == 0)
+            if (run == 1 || runs == 1)
                 encode1 = encode_to_memory(pixels, w, h, c);
             t = clock_type::now();
             save_png("outfirst.png", pixels, w, h, c, &reason);
@@ -113,11 +134,13 @@ int main(int argc, char **argv)
             t = clock_type::now();
             remap_pixels<bit_remap>(pixels, w, h, c);
             pass2.push_back(seconds_since(t));
-            if (run == 0)
+            if (run == 1 || runs == 1)
                 encode2 = encode_to_memory(pixels, w, h, c);
             t = clock_type::now();
             save_png("outsecond.png", pixels, w, h, c, &reason);
             save2.push_back(seconds_since(t));
+            if (run == 0)
+                parent_peak = peak_resident();
             t = clock_type::now();
             release_image(pixels, w, h, c);
             release.push_back(seconds_since(t));
@@ -149,6 +172,9 @@ int main(int argc, char **argv)
         row("whole run", total);
         row("pixremap's own: confinement, passes, release", ours);
         row("file writing and syncing", writing);
+        const double image = static_cast<double>(w) * h * c;
+        std::printf("  peak resident memory of the run's own process: %.0f MB, %.2f x the image (%.0f MB)\n",
+                    parent_peak / 1e6, parent_peak / image, image / 1e6);
     }
     fs::remove_all(work);
     return 0;
