@@ -12,7 +12,7 @@ jobs=$(nproc)
 build_in() {
     local dir=$1
     shift
-    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DPIXREMAP_WERROR=ON "$@" >/dev/null
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DPIXREMAP_WERROR=ON -DBUILD_TESTING=ON "$@" >/dev/null
     cmake --build "$dir" -j "$jobs"
 }
 
