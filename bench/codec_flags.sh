@@ -39,7 +39,7 @@ for image in "$@"; do
         done
         # The phase report splits the run: stb's decode and the two encodes.
         phases=$("build-flags-$v/bench/phases" --runs 3 "$image")
-        decode=$(echo "$phases" | awk '/of which stb decode/ { print $(NF-2) }')
+        decode=$(echo "$phases" | awk '/of which stb decode { print $(NF-2) }')
         encode=$(echo "$phases" | awk '/of which stb encode/ { s += $(NF-2) } END { print s }')
         printf '%-24s %-8s %10.2f %10.1f %10.1f\n' "$(basename "$image")" "$v" \
             "$(median < "$work/times")" "$decode" "$encode"

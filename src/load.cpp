@@ -196,6 +196,8 @@ void drop_capabilities()
                              static_cast<std::size_t>(channels);
     if (size > largest_image)
         fail(report_fd, "the image is larger than 2 GiB");
+    // Fault the pages in with one call rather than one trap a page.
+    madvise(shared, size, MADV_POPULATE_WRITE);
     std::memcpy(shared, pixels, size);
 
     report = decoder_report{};
