@@ -17,7 +17,8 @@
 // and keeps the part of the shared memory that holds the image: the pixels
 // are not copied through the pipe, and the parent never holds a second copy
 // of them. The shared memory is reserved at the largest size the decoder can
-// produce, 2 GiB, and costs only the pages the image fills; an anonymous
+// produce, 2 GiB (less where an address-space limit won't allow that), and
+// costs only the pages the image fills; an anonymous
 // mapping rather than a memory file, so that a file-size limit meant for the
 // outputs can't stop the hand-back. Nothing the child says is trusted beyond
 // what can be checked: the sizes must be an image the reservation holds, and
@@ -162,7 +163,8 @@ void drop_capabilities()
 }
 
 // The child: never returns.
-[[noreturn]] void run_decoder(int input_fd, bool seekable, unsigned char *shared, int report_fd)
+[[noreturn]] void run_decoder(int input_fd, bool seekable, unsigned char *shared,
+                              std::size_t reserved, int report_fd)
 {
     if (!confine_decoder(input_fd, report_fd))
         fail(report_fd, "the decoder could not be confined (seccomp is not available)");
@@ -194,8 +196,9 @@ void drop_capabilities()
 
     const std::size_t size = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
                              static_cast<std::size_t>(channels);
-    if (size > largest_image)
-        fail(report_fd, "the image is larger than 2 GiB");
+    if (size > reserved)
+        fail(report_fd, "the image is larger than the memory this process may map (" +
+                            std::to_string(reserved >> 20) + " MiB)");
     // Fault the pages in with one call rather than one trap a page.
     madvise(shared, size, MADV_POPULATE_WRITE);
     std::memcpy(shared, pixels, size);
@@ -307,6 +310,7 @@ unsigned char *load_image(const char *path, int *width, int *height, int *channe
                       : S_ISDIR(st.st_mode)   ? EISDIR
                                               : 0;
     void *shared = MAP_FAILED;
+    std::size_t reserved = 0;
     int pipe_fds[2] = {-1, -1};
     const auto close_all = [&] {
         for (const int open_fd : {fd, pipe_fds[0], pipe_fds[1]})
@@ -317,13 +321,19 @@ unsigned char *load_image(const char *path, int *width, int *height, int *channe
         *reason = why;
         close_all();
         if (shared != MAP_FAILED)
-            munmap(shared, largest_image);
+            munmap(shared, reserved);
         return nullptr;
     };
     if (error)
         return give_up(std::strerror(error));
-    shared = mmap(nullptr, largest_image, PROT_READ | PROT_WRITE,
-                  MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    // Under an address-space limit (ulimit -v) the reservation shrinks until
+    // it fits; an image larger than it is then refused.
+    for (reserved = largest_image; reserved >= (16u << 20); reserved /= 2) {
+        shared = mmap(nullptr, reserved, PROT_READ | PROT_WRITE,
+                      MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (shared != MAP_FAILED)
+            break;
+    }
     if (shared == MAP_FAILED || pipe2(pipe_fds, O_CLOEXEC) != 0)
         return give_up(std::string("cannot start the decoder: ") + std::strerror(errno));
 
@@ -332,7 +342,8 @@ unsigned char *load_image(const char *path, int *width, int *height, int *channe
         return give_up(std::string("cannot start the decoder: ") + std::strerror(errno));
     if (pid == 0) {
         close(pipe_fds[0]);
-        run_decoder(fd, S_ISREG(st.st_mode), static_cast<unsigned char *>(shared), pipe_fds[1]);
+        run_decoder(fd, S_ISREG(st.st_mode), static_cast<unsigned char *>(shared), reserved,
+                    pipe_fds[1]);
     }
     close(pipe_fds[1]);
     pipe_fds[1] = -1;
@@ -352,12 +363,12 @@ unsigned char *load_image(const char *path, int *width, int *height, int *channe
     const std::uint64_t size = static_cast<std::uint64_t>(std::max(w, 0)) *
                                static_cast<std::uint64_t>(std::max(h, 0)) *
                                static_cast<std::uint64_t>(std::max(c, 0));
-    if (w <= 0 || h <= 0 || c < 1 || c > 4 || size > largest_image)
+    if (w <= 0 || h <= 0 || c < 1 || c > 4 || size > reserved)
         return give_up("the decoder handed back an inconsistent image");
 
     const std::size_t kept = page_rounded(static_cast<std::size_t>(size));
-    if (kept < largest_image)
-        munmap(static_cast<unsigned char *>(shared) + kept, largest_image - kept);
+    if (kept < reserved)
+        munmap(static_cast<unsigned char *>(shared) + kept, reserved - kept);
     *width = w;
     *height = h;
     *channels = c;

@@ -450,6 +450,22 @@ TEST_F(in_temp_dir, an_input_without_read_permission_fails_cleanly)
     EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"rgb.png"}));
 }
 
+#ifndef __SANITIZE_ADDRESS__
+// Under an address-space limit (ulimit -v) of 1 GiB, less than the decoder's
+// usual 2 GiB reservation for the pixels, the tool still reads an image.
+// (AddressSanitizer can't run under such a limit, so its build skips this.)
+TEST_F(in_temp_dir, an_address_space_limit_still_reads_images)
+{
+    put("rgba.png");
+    const run_result run = run_pixremap(dir, {"rgba.png"}, [] {
+        const rlimit cap{1ull << 30, 1ull << 30};
+        setrlimit(RLIMIT_AS, &cap);
+    });
+    EXPECT_EQ(run.status, 0) << run.err;
+    expect_outputs_match(dir, stb_decode(fixture("rgba.png")));
+}
+#endif
+
 // The pictures the README shows are committed beside the example image; they
 // must be what the current tool makes from it (./run.sh remakes them).
 TEST_F(in_temp_dir, the_readme_pictures_are_what_the_tool_makes_now)
