@@ -70,8 +70,10 @@ constexpr std::uint64_t image_bytes_per_second = 4ull << 20;
 // its stack and the reservation that hands the pixels back.
 constexpr std::uint64_t address_space_slack = largest_image + (256ull << 20);
 
-// The decoder works on at most 2 GiB of samples; with whole blocks counted,
-// a little more.
+// The most declared bytes that count towards the budgets: the decoder's
+// buffers are int-sized (2 GiB), and counting 16-bit samples and whole
+// blocks can double that. Headers may declare far more than any decoder
+// would take; that buys nothing.
 constexpr std::uint64_t largest_declared = 4ull << 30;
 
 // The bytes of the decoded image at the header's sample size, counting
@@ -82,7 +84,6 @@ std::uint64_t declared_bytes(const image_header &h)
     const auto v = (static_cast<std::uint64_t>(std::max(h.height, 0)) + 15) / 16 * 16;
     const auto c = static_cast<std::uint64_t>(std::clamp(h.channels, 1, 4));
     const auto bytes = w * v * c * static_cast<std::uint64_t>(std::clamp(h.sample_bytes, 1, 4));
-    // The decoder refuses images over 2 GiB; headers may declare far more.
     return std::min(bytes, largest_declared);
 }
 
