@@ -200,8 +200,6 @@ void drop_capabilities()
     if (size > reserved)
         fail(report_fd, "the image is larger than the memory this process may map (" +
                             std::to_string(reserved >> 20) + " MiB)");
-    // Fault the pages in with one call rather than one trap a page.
-    madvise(shared, size, MADV_POPULATE_WRITE);
     std::memcpy(shared, pixels, size);
 
     report = decoder_report{};
