@@ -14,7 +14,7 @@
 # and Pillow (python3-pil); run ./run.sh first, so build/pixremap exists.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-pixremap=$here/../build/pixremap
+pixremap=${PIXREMAP_BUILD:-$here/../build}/pixremap  # the build tree to measure
 runs=${RUNS:-3}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

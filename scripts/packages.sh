@@ -26,4 +26,4 @@ need_packages() {
 # What building the tool needs.
 build_packages=(cmake make g++ pkg-config libstb-dev libseccomp-dev)
 # What the tests need besides.
-test_packages=(googletest libgtest-dev libpng-dev libbenchmark-dev dpkg-dev file groff-base)
+test_packages=(googletest libgtest-dev libpng-dev libbenchmark-dev dpkg-dev file groff-base time bc python3-pil)
