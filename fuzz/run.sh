@@ -4,8 +4,8 @@
 #
 #     fuzz/run.sh [SECONDS] [libFuzzer options...]     (default 600 seconds)
 #
-# The seed corpus is every fixture (one or more of each format) and every
-# regression file; what the fuzzer learns goes to fuzz/corpus/ (not kept in
+# The seed corpus is every fixture (one or more of each format), every
+# regression file and PngSuite; what the fuzzer learns goes to fuzz/corpus/ (not kept in
 # git), crashes to fuzz/crashes/. A crash found is a file to add to
 # tests/hostile/ once the tool handles it.
 set -euo pipefail
@@ -21,7 +21,7 @@ cmake --build build-fuzz -j "$(nproc)" --target fuzz_decode
 
 mkdir -p fuzz/corpus fuzz/crashes fuzz/seeds
 # Seeds: the fixtures and the regression files that don't hang by design.
-for f in tests/fixtures/* tests/hostile/*; do
+for f in tests/fixtures/* tests/hostile/* tests/pngsuite/*/*; do
     case $f in *.md|*.py|*endless*) continue ;; esac
     cp -n "$f" fuzz/seeds/
 done

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "stb_image.h"
+#include "stb_image_write.h"
 
 fs::path make_temp_dir()
 {
@@ -87,6 +88,21 @@ std::string test_name_of(const std::string &file)
 std::string pixremap_binary() { return PIXREMAP_BINARY; }
 
 fs::path fixture(const std::string &name) { return fs::path(FIXTURE_DIR) / name; }
+
+std::vector<fs::path> quick_inputs()
+{
+    std::vector<fs::path> files;
+    for (const char *dir : {FIXTURE_DIR, HOSTILE_DIR, PNGSUITE_DIR "/valid", PNGSUITE_DIR "/corrupt"})
+        for (const auto &entry : fs::directory_iterator(dir)) {
+            const std::string name = entry.path().filename();
+            const std::string ext = entry.path().extension();
+            if (entry.is_regular_file() && ext != ".md" && ext != ".py" &&
+                name.find("endless") == std::string::npos && name.find("16384") == std::string::npos)
+                files.push_back(entry.path());
+        }
+    std::sort(files.begin(), files.end());
+    return files;
+}
 
 std::string read_file(const fs::path &file)
 {
@@ -215,6 +231,18 @@ decoded pnm_decode(const fs::path &file)
     for (std::size_t i = 0; i < samples; ++i)
         image.pixels.push_back(static_cast<unsigned char>(bytes[at + i * sample_bytes]));
     return image;
+}
+
+std::string reference_png(const unsigned char *pixels, int width, int height, int channels)
+{
+    std::string bytes;
+    const auto append = [](void *context, void *data, int size) {
+        static_cast<std::string *>(context)->append(static_cast<const char *>(data),
+                                                    static_cast<std::size_t>(size));
+    };
+    if (!stbi_write_png_to_func(append, &bytes, width, height, channels, pixels, 0))
+        bytes.clear();
+    return bytes;
 }
 
 std::vector<unsigned char> apply_map(std::vector<unsigned char> pixels, int channels,

@@ -36,6 +36,11 @@ std::string test_name_of(const std::string &file);
 std::string pixremap_binary();
 fs::path fixture(const std::string &name);
 
+// Every input file the tests keep that decodes or fails within seconds: the
+// fixtures, the hostile files but those that hang the decoder by design
+// ("endless") or take minutes ("16384"), and all of PngSuite; sorted.
+std::vector<fs::path> quick_inputs();
+
 std::string read_file(const fs::path &file);
 void write_file(const fs::path &file, const std::string &bytes);
 // The SHA-256 of a file in hex, by coreutils' sha256sum.
@@ -61,6 +66,10 @@ decoded libpng_decode(const fs::path &file);
 // A binary PGM or PPM (P5, P6) read by the tests' own parser: 16-bit
 // samples (maxval over 255) are cut to their high byte, as for PNG.
 decoded pnm_decode(const fs::path &file);
+
+// The PNG stb_image_write makes of packed 8-bit pixels at its defaults: the
+// bytes every output is held to.
+std::string reference_png(const unsigned char *pixels, int width, int height, int channels);
 
 // pixels with the colour samples passed through map (red, green and blue of
 // 3- and 4-channel pixels, grey of 1- and 2-channel ones), the rest as is.
