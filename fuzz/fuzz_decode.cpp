@@ -3,12 +3,21 @@
 // under the same memory budget the confined decoder gets. Built with
 // libFuzzer by fuzz/run.sh; the normal build links it with replay.cpp
 // instead, which runs it over files (the regression files in tests/hostile).
+//
+// The decode runs twice, once after filling freed heap memory and the stack
+// below the call with one byte and once with another, and both must give
+// the same result: a decoder that reads memory the file didn't fill shows
+// up as a crash here.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "codec.h"
 #include "decode.h"
+#include "dirty_memory.h"
 #include "load.h"
 #include "remap.h"
 #include "save.h"
@@ -22,6 +31,32 @@ constexpr std::uint64_t largest_fuzzed_pixels = 4u << 20;
 void count_bytes(void *context, void *, int size)
 {
     *static_cast<std::uint64_t *>(context) += static_cast<std::uint64_t>(size);
+}
+
+struct decoded_image {
+    unsigned char *pixels = nullptr;
+    int width = 0, height = 0, channels = 0;
+    std::string reason;
+};
+
+// Decodes from the start of the input, on memory filled with pattern.
+decoded_image decode_on(unsigned char pattern, decode_input in)
+{
+    decoded_image image;
+    dirty_heap(pattern);
+    dirty_stack(pattern);
+    image.pixels = decode_pixels(&in, &image.width, &image.height, &image.channels, &image.reason);
+    return image;
+}
+
+bool same(const decoded_image &a, const decoded_image &b)
+{
+    if (!a.pixels || !b.pixels)
+        return !a.pixels && !b.pixels && a.reason == b.reason;
+    return a.width == b.width && a.height == b.height && a.channels == b.channels &&
+           std::memcmp(a.pixels, b.pixels,
+                       static_cast<std::size_t>(a.width) * static_cast<std::size_t>(a.height) *
+                           static_cast<std::size_t>(a.channels)) == 0;
 }
 
 } // namespace
@@ -39,12 +74,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                      largest_fuzzed_pixels)
         return 0;
     codec_limit_memory(static_cast<std::size_t>(decoder_memory_budget(sized ? &header : nullptr)));
-
-    int width = 0, height = 0, channels = 0;
-    unsigned char *pixels = decode_pixels(&in, &width, &height, &channels, &reason);
+    const decoded_image image = decode_on(0x5a, in);
+    const decoded_image again = decode_on(0xa5, in);
     codec_limit_memory(static_cast<std::size_t>(-1));
-    if (!pixels)
+    if (!same(image, again)) {
+        std::fprintf(stderr, "fuzz_decode: the decoded image depends on what memory held before\n");
+        std::abort();
+    }
+    decode_free(again.pixels);
+    if (!image.pixels)
         return 0;
+
+    const int width = image.width, height = image.height, channels = image.channels;
+    unsigned char *pixels = image.pixels;
     std::uint64_t written = 0;
     remap_pixels<digit_remap>(pixels, width, height, channels);
     if (png_fits_encoder(width, height, channels))
