@@ -25,11 +25,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "codec.h"
 #include "decode.h"
 #include "load.h"
+#include "memory_png.h"
 #include "remap.h"
 #include "save.h"
+#include "stb_write.h"
 
 namespace fs = std::filesystem;
 
@@ -47,11 +48,6 @@ double median(std::vector<double> v)
     std::sort(v.begin(), v.end());
     const std::size_t n = v.size();
     return n == 0 ? 0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-void count_bytes(void *context, void *, int size)
-{
-    *static_cast<std::size_t *>(context) += static_cast<std::size_t>(size);
 }
 
 // stb's decode alone, timed inside a fresh process as the confined decoder
@@ -101,12 +97,27 @@ void reset_peak_resident()
     std::ofstream("/proc/self/clear_refs") << "5";
 }
 
-double encode_to_memory(const unsigned char *pixels, int w, int h, int c)
+// The PNG writer's time and stb_image_write's on the same pixels, each
+// writing to memory; both must give the same bytes.
+struct encode_times {
+    double ours = 0, stb = 0;
+    bool same = false;
+};
+
+encode_times encode_to_memory(const unsigned char *pixels, int w, int h, int c)
 {
-    std::size_t bytes = 0;
-    const auto start = clock_type::now();
-    codec_write_png(count_bytes, &bytes, w, h, c, pixels);
-    return seconds_since(start);
+    encode_times t;
+    auto start = clock_type::now();
+    const std::string ours = png_in_memory(pixels, w, h, c);
+    t.ours = seconds_since(start);
+    start = clock_type::now();
+    int size = 0;
+    unsigned char *theirs = reference_png(pixels, w, h, c, &size);
+    t.stb = seconds_since(start);
+    t.same = theirs && ours.size() == static_cast<std::size_t>(size) &&
+             std::memcmp(ours.data(), theirs, ours.size()) == 0;
+    std::free(theirs);
+    return t;
 }
 
 } // namespace
@@ -126,7 +137,8 @@ int main(int argc, char **argv)
     for (int i = first; i < argc; ++i) {
         const std::string path = fs::absolute(argv[i]).string();
         std::vector<double> load, pass1, save1, pass2, save2, release, unconfined;
-        double encode1 = 0, encode2 = 0, parent_peak = 0;
+        encode_times encode1, encode2;
+        double parent_peak = 0;
         reset_peak_resident();
         int w = 0, h = 0, c = 0;
         for (int run = 0; run < runs; ++run) {
@@ -179,16 +191,24 @@ int main(int argc, char **argv)
         row("  of which confinement and hand-back", confinement);
         row("pass 1 (digit_remap)", m_p1);
         row("save outfirst.png (encode, write, sync)", m_s1);
-        row("  stb encode alone, once", encode1);
+        row("  PNG writer alone, to memory, once", encode1.ours);
+        row("  stb_image_write alone, once", encode1.stb);
         row("pass 2 (bit_remap)", m_p2);
         row("save outsecond.png (encode, write, sync)", m_s2);
-        row("  stb encode alone, once", encode2);
+        row("  PNG writer alone, to memory, once", encode2.ours);
+        row("  stb_image_write alone, once", encode2.stb);
         row("release", m_rel);
         row("whole run", total);
         row("pixremap's own: confinement, passes, release", ours);
         const double image = static_cast<double>(w) * h * c;
-        std::printf("  peak resident memory of the run's own process: %.0f MB, %.2f x the image (%.0f MB)\n",
-                    parent_peak / 1e6, parent_peak / image, image / 1e6);
+        std::printf("  peak resident memory of the run's own process: %.0f MB, %.2f x the image (%.0f MB), "
+                    "image + %.1f MiB\n",
+                    parent_peak / 1e6, parent_peak / image, image / 1e6, (parent_peak - image) / 1048576);
+        const double both_ours = encode1.ours + encode2.ours, both_stb = encode1.stb + encode2.stb;
+        std::printf("  encode throughput (both outputs): PNG writer %.0f MB/s, stb_image_write %.0f MB/s, "
+                    "%.2f x; same bytes: %s\n",
+                    2 * image / both_ours / 1e6, 2 * image / both_stb / 1e6, both_stb / both_ours,
+                    encode1.same && encode2.same ? "yes" : "NO");
     }
     fs::remove_all(work);
     return 0;

@@ -1,36 +1,35 @@
-/* codec: stb_image and stb_image_write as pixremap uses them, compiled into
-   the tool by stb.c from the headers the system installs.
+/* codec: stb_image as pixremap uses it, compiled into the tool by stb.c
+   from the header the system installs.
 
-   Three things are added around the libraries:
-    - Every block the libraries allocate is zero-filled, so an image that is
+   Three things are added around the library:
+    - Every block the library allocates is zero-filled, so an image that is
       cut short decodes to zeros beyond its data, never to whatever the
       memory held before.
     - The live total of those blocks can be capped with codec_limit_memory;
       a request past the cap fails as running out of memory does, and the
       decoder reports "Out of memory".
-    - A failed internal check of either library ends that call as a failure
+    - A failed internal check of the library ends that call as a failure
       and frees what the call had allocated, instead of aborting the process
       or going on with bad state.
 
    The cap and the record of live blocks are the only state of their kind in
-   pixremap: the libraries' allocation hooks take no context, so this unit
+   pixremap: the library's allocation hooks take no context, so this unit
    keeps them. Calls are for one thread at a time. */
 #pragma once
 
 #include <stddef.h>
 
 #include "stb_image.h"
-#include "stb_image_write.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* Caps the bytes the libraries may hold at once; (size_t)-1, the start
+/* Caps the bytes the library may hold at once; (size_t)-1, the start
    value, is no cap. */
 void codec_limit_memory(size_t bytes);
 
-/* The most bytes the libraries have held at once since the last
+/* The most bytes the library has held at once since the last
    codec_reset_peak (or since the start). */
 size_t codec_peak_memory(void);
 void codec_reset_peak(void);
@@ -51,12 +50,6 @@ void *codec_decode(const stbi_io_callbacks *io, void *user, int wide, int sample
                    int *width, int *height, int *channels, const char **reason);
 
 void codec_free(void *pixels);
-
-/* Encodes a packed 8-bit image as PNG with stb_image_write's defaults and
-   hands the bytes to `write`. Returns 0 when the encoder fails (out of
-   memory, or a failed internal check). */
-int codec_write_png(stbi_write_func *write, void *context, int width, int height,
-                    int channels, const unsigned char *pixels);
 
 #ifdef __cplusplus
 }

@@ -1,13 +1,15 @@
 // save: see save.h.
 //
-// stbi_write_png would do the whole job in one call, but it ignores the
-// results of fwrite and fclose, so a full disk leaves a cut-off PNG behind and
-// still reports success. The same library's callback entry point encodes the
-// same bytes in memory and hands them over in one piece; this unit writes them
-// itself and checks every step.
+// The PNG writer hands over the file's bytes as it makes them; this unit
+// puts them in a temporary file, created only once there is something to
+// write, checks every write (a full disk must not leave a cut-off PNG
+// behind), and puts an IDAT chunk's length in its place with pwrite once
+// the writer knows it.
 #include "save.h"
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 
@@ -15,13 +17,96 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "codec.h"
+#include "png_write.h"
 
 namespace {
 
-// Where the encoder's bytes go: a temporary file created only once there is
-// something to write, so a failed encode leaves nothing behind.
-struct png_sink {
+// ---- the temporary file and the signals that must remove it -------------
+
+// The signals that end a run from outside. While a temporary file exists
+// they remove it first; a signal handler is given no context, so its name
+// is kept here: the only state of this unit, and set only while the
+// signals are blocked.
+constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int signal_count = sizeof ending_signals / sizeof ending_signals[0];
+char temp_for_handler[PATH_MAX];
+volatile sig_atomic_t temp_exists = 0;
+struct sigaction before[signal_count], before_xfsz;
+
+extern "C" void remove_temp_and_end(int sig)
+{
+    if (temp_exists)
+        unlink(temp_for_handler);
+    struct sigaction fall = {};
+    fall.sa_handler = SIG_DFL;
+    sigemptyset(&fall.sa_mask);
+    sigaction(sig, &fall, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, sig);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    raise(sig);
+    _exit(128 + sig);  // should the signal not end the process after all
+}
+
+sigset_t blocked_while_switching()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int sig : ending_signals)
+        sigaddset(&set, sig);
+    return set;
+}
+
+// Creates the temporary file and, in the same step as far as the signals
+// can tell, arms them to remove it. Signals that were ignored stay ignored.
+int create_and_arm(const std::string &temp)
+{
+    if (temp.size() >= sizeof temp_for_handler) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    const sigset_t set = blocked_while_switching();
+    sigset_t old;
+    sigprocmask(SIG_BLOCK, &set, &old);
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int error = errno;
+    if (fd >= 0) {
+        std::memcpy(temp_for_handler, temp.c_str(), temp.size() + 1);
+        temp_exists = 1;
+        struct sigaction remove = {};
+        remove.sa_handler = remove_temp_and_end;
+        sigfillset(&remove.sa_mask);
+        for (int k = 0; k < signal_count; ++k) {
+            sigaction(ending_signals[k], nullptr, &before[k]);
+            if (before[k].sa_handler != SIG_IGN)
+                sigaction(ending_signals[k], &remove, nullptr);
+        }
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGXFSZ, &ignore, &before_xfsz);
+    }
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    errno = error;
+    return fd;
+}
+
+// Once the temporary file is renamed or removed: the signals act as before.
+void disarm()
+{
+    const sigset_t set = blocked_while_switching();
+    sigset_t old;
+    sigprocmask(SIG_BLOCK, &set, &old);
+    temp_exists = 0;
+    for (int k = 0; k < signal_count; ++k)
+        sigaction(ending_signals[k], &before[k], nullptr);
+    sigaction(SIGXFSZ, &before_xfsz, nullptr);
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+// ---- the file the writer's bytes go to ------------------------------------
+
+struct png_file {
     std::string target;  // the name being replaced
     std::string temp;    // the temporary file, once created
     int fd = -1;
@@ -46,52 +131,76 @@ std::string directory_of(const std::string &target)
     return slash == 0 ? "/" : target.substr(0, slash);
 }
 
-int create_temp(png_sink *sink)
+bool open_temp(png_file *f)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        sink->temp = temp_name(sink->target, attempt);
-        const int fd = open(sink->temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            if (fd < 0)
-                sink->temp.clear();
-            return fd;
+        const std::string temp = temp_name(f->target, attempt);
+        f->fd = create_and_arm(temp);
+        if (f->fd >= 0) {
+            f->temp = temp;
+            // A file being replaced keeps its permission bits, as it would
+            // if it had been opened and overwritten in place.
+            struct stat old;
+            if (stat(f->target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+                fchmod(f->fd, old.st_mode & 0777);
+            return true;
         }
+        if (errno != EEXIST)
+            break;
     }
-    sink->temp.clear();
-    errno = EEXIST;
-    return -1;
+    f->error = errno;
+    return false;
 }
 
-void write_png_bytes(void *context, void *data, int size)
+bool failed(png_file *f, ssize_t n)
 {
-    auto *sink = static_cast<png_sink *>(context);
-    if (sink->error)
-        return;
-    if (sink->fd < 0) {
-        sink->fd = create_temp(sink);
-        if (sink->fd < 0) {
-            sink->error = errno;
-            return;
-        }
-        // A file being replaced keeps its permission bits, as it would if
-        // it had been opened and overwritten in place.
-        struct stat old;
-        if (stat(sink->target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
-            fchmod(sink->fd, old.st_mode & 0777);
-    }
-    const char *bytes = static_cast<const char *>(data);
-    std::size_t left = static_cast<std::size_t>(size);
-    while (left > 0) {
-        const ssize_t n = write(sink->fd, bytes, left);
+    if (!f->error)
+        f->error = n < 0 ? errno : EIO;
+    return false;
+}
+
+bool file_write(void *context, const unsigned char *bytes, std::size_t size)
+{
+    auto *f = static_cast<png_file *>(context);
+    if (f->error || (f->fd < 0 && !open_temp(f)))
+        return false;
+    while (size > 0) {
+        const ssize_t n = write(f->fd, bytes, size);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            sink->error = n < 0 ? errno : EIO;
-            return;
-        }
+        if (n <= 0)
+            return failed(f, n);
         bytes += n;
-        left -= static_cast<std::size_t>(n);
+        size -= static_cast<std::size_t>(n);
     }
+    return true;
+}
+
+bool file_rewrite(void *context, std::uint64_t offset, const unsigned char *bytes, std::size_t size)
+{
+    auto *f = static_cast<png_file *>(context);
+    while (size > 0 && !f->error) {
+        const ssize_t n = pwrite(f->fd, bytes, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return failed(f, n);
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+    return !f->error;
+}
+
+bool file_truncate(void *context, std::uint64_t size)
+{
+    auto *f = static_cast<png_file *>(context);
+    if (f->error)
+        return false;
+    if (ftruncate(f->fd, static_cast<off_t>(size)) != 0 ||
+        lseek(f->fd, static_cast<off_t>(size), SEEK_SET) < 0)
+        return failed(f, -1);
+    return true;
 }
 
 // Makes the rename itself durable; file systems that can't sync a directory
@@ -108,43 +217,37 @@ int sync_directory(const std::string &dir)
 
 } // namespace
 
-bool png_fits_encoder(int width, int height, int channels)
-{
-    if (width <= 0 || height <= 0 || channels < 1 || channels > 4)
-        return false;
-    const auto row = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(channels);
-    const auto rows = static_cast<std::uint64_t>(height) * (row + 1);
-    return row <= 16777215 && rows <= 1431655757;
-}
-
 bool save_png(const char *name, const unsigned char *pixels, int width, int height,
               int channels, std::string *reason)
 {
-    if (!png_fits_encoder(width, height, channels)) {
-        *reason = "the image is too large for the PNG encoder";
-        return false;
-    }
-    png_sink sink;
-    sink.target = name;
-    const bool encoded =
-        codec_write_png(write_png_bytes, &sink, width, height, channels, pixels) != 0;
+    png_file f;
+    f.target = name;
+    const png_sink sink = {&f, file_write, file_rewrite, file_truncate};
+    const png_write_status status = png_write(sink, pixels, width, height, channels);
+    const bool written = status == png_write_status::written;
 
-    int error = sink.error;
-    if (sink.fd >= 0) {
-        if (!error && fsync(sink.fd) != 0)
+    int error = f.error;
+    if (f.fd >= 0) {
+        if (written && !error && fsync(f.fd) != 0)
             error = errno;
-        if (close(sink.fd) != 0 && !error)
+        if (close(f.fd) != 0 && !error)
             error = errno;
     }
-    if (encoded && !error && rename(sink.temp.c_str(), name) != 0)
+    if (written && !error && rename(f.temp.c_str(), name) != 0)
         error = errno;
-    if (!encoded || error) {
-        if (!sink.temp.empty())
-            unlink(sink.temp.c_str());
-        *reason = encoded ? std::strerror(error) : "out of memory while encoding the PNG";
+    if (!f.temp.empty()) {
+        if (!written || error)
+            unlink(f.temp.c_str());
+        disarm();
+    }
+    if (!written || error) {
+        *reason = status == png_write_status::out_of_memory ? "out of memory while encoding the PNG"
+                  : status == png_write_status::not_an_image ? "the image has no pixels"
+                  : error                                    ? std::strerror(error)
+                                                             : "the PNG could not be written";
         return false;
     }
-    error = sync_directory(directory_of(sink.target));
+    error = sync_directory(directory_of(f.target));
     if (error) {
         *reason = std::string(std::strerror(error)) + " (syncing the directory)";
         return false;

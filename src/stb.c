@@ -1,8 +1,8 @@
-/* stb: compiles stb_image and stb_image_write into pixremap from the headers
-   the system installs, with every format and the libraries' default limits,
-   and with the hooks described in codec.h. The decoder's failure reasons are
-   its messages meant for users ("Corrupt JPEG") rather than its terse
-   internal ones. */
+/* stb: compiles stb_image into pixremap from the header the system
+   installs, with every format and the library's default limits, and with
+   the hooks described in codec.h. The decoder's failure reasons are its
+   messages meant for users ("Corrupt JPEG") rather than its terse internal
+   ones. */
 #include "codec.h"
 
 #include <setjmp.h>
@@ -128,13 +128,6 @@ static void release_generation(unsigned which)
 #define STB_IMAGE_IMPLEMENTATION
 #include "stb_image.h"
 
-#define STBIW_MALLOC(size) codec_malloc(size)
-#define STBIW_REALLOC(p, size) codec_realloc(p, size)
-#define STBIW_FREE(p) codec_release(p)
-#define STBIW_ASSERT(x) codec_check((x) != 0)
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#include "stb_image_write.h"
-
 void codec_limit_memory(size_t bytes) { limit_bytes = bytes; }
 
 size_t codec_peak_memory(void) { return peak_bytes; }
@@ -190,12 +183,3 @@ void *codec_decode(const stbi_io_callbacks *io, void *user, int wide, int sample
 }
 
 void codec_free(void *pixels) { codec_release(pixels); }
-
-int codec_write_png(stbi_write_func *write, void *context, int width, int height,
-                    int channels, const unsigned char *pixels)
-{
-    volatile int result = 0;
-    GUARDED(stbi_write_png_to_func(write, context, width, height, channels, pixels, 0), 0,
-            (void)0);
-    return result;
-}

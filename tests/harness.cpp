@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #include "stb_image.h"
-#include "stb_image_write.h"
+#include "stb_write.h"
 
 fs::path make_temp_dir()
 {
@@ -233,15 +233,12 @@ decoded pnm_decode(const fs::path &file)
     return image;
 }
 
-std::string reference_png(const unsigned char *pixels, int width, int height, int channels)
+std::string stb_png(const unsigned char *pixels, int width, int height, int channels)
 {
-    std::string bytes;
-    const auto append = [](void *context, void *data, int size) {
-        static_cast<std::string *>(context)->append(static_cast<const char *>(data),
-                                                    static_cast<std::size_t>(size));
-    };
-    if (!stbi_write_png_to_func(append, &bytes, width, height, channels, pixels, 0))
-        bytes.clear();
+    int size = 0;
+    unsigned char *png = reference_png(pixels, width, height, channels, &size);
+    std::string bytes = png ? std::string(reinterpret_cast<char *>(png), static_cast<std::size_t>(size)) : "";
+    std::free(png);
     return bytes;
 }
 

@@ -69,7 +69,7 @@ decoded pnm_decode(const fs::path &file);
 
 // The PNG stb_image_write makes of packed 8-bit pixels at its defaults: the
 // bytes every output is held to.
-std::string reference_png(const unsigned char *pixels, int width, int height, int channels);
+std::string stb_png(const unsigned char *pixels, int width, int height, int channels);
 
 // pixels with the colour samples passed through map (red, green and blue of
 // 3- and 4-channel pixels, grey of 1- and 2-channel ones), the rest as is.

@@ -40,8 +40,8 @@ TEST_P(pngsuite, runs_as_stb_decodes_it)
     EXPECT_EQ(run.err, "");
     const auto first = apply_map(input.pixels, input.channels, digit_remap);
     const auto second = apply_map(first, input.channels, bit_remap);
-    EXPECT_TRUE(read_file(dir / "outfirst.png") == reference_png(first.data(), input.width, input.height, input.channels));
-    EXPECT_TRUE(read_file(dir / "outsecond.png") == reference_png(second.data(), input.width, input.height, input.channels));
+    EXPECT_TRUE(read_file(dir / "outfirst.png") == stb_png(first.data(), input.width, input.height, input.channels));
+    EXPECT_TRUE(read_file(dir / "outsecond.png") == stb_png(second.data(), input.width, input.height, input.channels));
     EXPECT_TRUE(libpng_decode(dir / "outsecond.png").pixels == second);
 }
 

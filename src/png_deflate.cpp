@@ -1,0 +1,632 @@
+// png_deflate: see png_deflate.h.
+//
+// Written here rather than taken from a library because the bytes must be
+// stb_image_write's own, and no library makes stb's choices: zlib and
+// libdeflate find other (better) matches. The Adler-32 comes from zlib.
+//
+// stb's rules, which every choice below keeps (its stbi_zlib_compress):
+//  - Positions are visited from the start while 3 or more bytes follow; the
+//    3 bytes at a position are hashed into one of 16384 buckets.
+//  - The candidates are the bucket's positions no more than 32767 bytes
+//    back. A match is as long as the bytes agree, at most 258 and at most
+//    what is left of the data; the longest of 3 or more wins, and of equal
+//    ones the newest.
+//  - A bucket holds 16 positions; when a 17th comes, the oldest 8 go first.
+//    The position is added after the search, and only positions where a
+//    search happens (the start of a match or a literal) are added.
+//  - Lazy matching: if the next position's bucket holds a candidate no more
+//    than 32767 bytes back from that next position whose match is longer,
+//    the current byte is a literal instead.
+//  - The last positions, with fewer than 3 bytes after them... are literals;
+//    then the end-of-block code and zero bits to the next byte.
+//
+// What is done differently, with the same outcome: buckets are searched
+// newest first, taking a candidate only when it is strictly longer, and
+// stopping once nothing can be longer; a candidate is passed over when the
+// byte that would make it longer than the best so far differs; positions
+// are counted from an origin some way before the window, which moves up
+// only every 256 MiB (positions are 32-bit); a position that falls behind
+// the new origin is kept as the origin itself, which is then always more
+// than 32767 bytes back, so it is still counted in its bucket but never
+// matched, as stb's stale entries are.
+#include "png_deflate.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+
+#include <zlib.h>
+
+#if defined(__x86_64__) && defined(__SSE2__)
+#include <emmintrin.h>
+#define PIXREMAP_VECTOR_BUCKETS 1
+#endif
+
+namespace {
+
+constexpr int bucket_count = 16384;
+constexpr int bucket_size = 16;      // 2 x stb's quality 8
+static_assert(bucket_size == sizeof(png_deflate_bucket::at) / sizeof(std::int32_t));
+constexpr int farthest = 32767;      // the farthest a match may reach back
+constexpr std::size_t longest = 258;
+// The window: the history a match may reach into, the new data, and room
+// past the end for bytes a match compare reads ahead (8 at a time).
+constexpr std::size_t history = 32768;
+constexpr std::size_t new_data = 128 << 10;
+// How far behind the window the origin of the buckets' positions may fall.
+constexpr std::int32_t farthest_origin = 1 << 28;
+constexpr std::size_t read_ahead = 16;
+// A position is encoded once the bytes a search can look at are in: the
+// longest match of the next position, and the compare's read-ahead.
+constexpr std::size_t lookahead = 1 + longest + 3;
+constexpr std::size_t out_size = 1 << 16;
+constexpr std::size_t hash_block = 4096;  // positions hashed at a time
+constexpr std::size_t stored_block = 32767;
+
+[[gnu::always_inline]] inline std::uint32_t stb_hash(const unsigned char *p)
+{
+    std::uint32_t hash = p[0] + (p[1] << 8) + (p[2] << 16);
+    hash ^= hash << 3;
+    hash += hash >> 5;
+    hash ^= hash << 4;
+    hash += hash >> 17;
+    hash ^= hash << 25;
+    hash += hash >> 6;
+    return hash & (bucket_count - 1);
+}
+
+// The fixed Huffman codes, bit-reversed for output, and the length and
+// distance codes with their extra bits in one value each.
+struct code {
+    std::uint32_t bits;
+    unsigned count;
+};
+
+constexpr std::uint32_t reversed(std::uint32_t value, unsigned count)
+{
+    std::uint32_t r = 0;
+    for (unsigned k = 0; k < count; ++k, value >>= 1)
+        r = r << 1 | (value & 1);
+    return r;
+}
+
+constexpr code symbol_code(unsigned n)
+{
+    if (n <= 143)
+        return {reversed(0x30 + n, 8), 8};
+    if (n <= 255)
+        return {reversed(0x190 + n - 144, 9), 9};
+    if (n <= 279)
+        return {reversed(n - 256, 7), 7};
+    return {reversed(0xc0 + n - 280, 8), 8};
+}
+
+constexpr unsigned short length_base[] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                          31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 259};
+constexpr unsigned char length_extra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                          2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+
+struct code_tables {
+    code literal[256];
+    code length[longest + 1];  // symbol and extra bits, for lengths 3-258
+};
+
+constexpr code_tables make_tables()
+{
+    code_tables t{};
+    for (unsigned n = 0; n < 256; ++n)
+        t.literal[n] = symbol_code(n);
+    for (unsigned len = 3; len <= longest; ++len) {
+        unsigned j = 0;
+        while (len > length_base[j + 1] - 1u)
+            ++j;
+        const code symbol = symbol_code(257 + j);
+        t.length[len] = {symbol.bits | (len - length_base[j]) << symbol.count, symbol.count + length_extra[j]};
+    }
+    return t;
+}
+
+constexpr code_tables tables = make_tables();
+
+// The 5-bit distance symbols, bit-reversed.
+struct distance_symbols {
+    unsigned char reversed[32];
+};
+
+constexpr distance_symbols make_distance_symbols()
+{
+    distance_symbols t{};
+    for (unsigned n = 0; n < 32; ++n)
+        t.reversed[n] = static_cast<unsigned char>(reversed(n, 5));
+    return t;
+}
+
+constexpr distance_symbols distance_symbol = make_distance_symbols();
+
+// The distance code of d (1-32768) with its extra bits: symbols 0-3 for 1-4,
+// then two symbols for each power of two, told apart by the bit below the
+// top one of d - 1, the bits below that being the extra bits.
+code distance_code(unsigned d)
+{
+    const unsigned v = d - 1;
+    if (v < 4)
+        return {distance_symbol.reversed[v], 5};
+    const unsigned top = 31u - static_cast<unsigned>(__builtin_clz(v));  // 2 or more
+    const unsigned extra = top - 1;
+    const unsigned symbol = 2 * top + (v >> extra & 1);
+    return {distance_symbol.reversed[symbol] | (v & ((1u << extra) - 1)) << 5, 5 + extra};
+}
+
+void flush_out(png_deflate *z)
+{
+    if (z->out_used == 0 || z->failed)
+        return;
+    if (!z->emit(z->context, z->out, z->out_used))
+        z->failed = true;
+    z->emitted += z->out_used;
+    z->out_used = 0;
+}
+
+void put_bytes(png_deflate *z, const unsigned char *bytes, std::size_t size)
+{
+    if (z->out_used + size > out_size)
+        flush_out(z);
+    if (size > out_size) {  // stored data, straight from the window
+        if (!z->failed && !z->emit(z->context, bytes, size))
+            z->failed = true;
+        z->emitted += size;
+        return;
+    }
+    std::memcpy(z->out + z->out_used, bytes, size);
+    z->out_used += size;
+}
+
+// Adds up to 31 bits. The bit buffer keeps fewer than 8 bits between calls:
+// eight bytes are stored each time and the whole ones counted, so nothing
+// branches on how many bits there are.
+void put_bits(png_deflate *z, std::uint32_t bits, unsigned count)
+{
+    z->bits |= static_cast<std::uint64_t>(bits) << z->bit_count;
+    z->bit_count += count;
+    unsigned char *at = z->out + z->out_used;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(at, &z->bits, 8);
+    } else {
+        for (int k = 0; k < 8; ++k)
+            at[k] = static_cast<unsigned char>(z->bits >> (8 * k));
+    }
+    const unsigned whole = z->bit_count / 8;
+    z->out_used += whole;
+    z->bits >>= 8 * whole;
+    z->bit_count -= 8 * whole;
+    if (z->out_used >= out_size)
+        flush_out(z);
+}
+
+// Zero bits up to the next byte.
+void align_bits(png_deflate *z)
+{
+    if (z->bit_count > 0)
+        put_bits(z, 0, 8 - z->bit_count);
+}
+
+// The compressed stream so far, in bytes, is more than the stored form.
+bool past_stored_bound(const png_deflate *z)
+{
+    return z->emitted + z->out_used + z->bit_count / 8 > png_deflate_stored_bound(z->length);
+}
+
+// How many bytes from a and b agree, at most limit; reads up to 7 bytes
+// past the limit.
+std::size_t match_length(const unsigned char *a, const unsigned char *b, std::size_t limit)
+{
+    std::size_t n = 0;
+    while (n < limit) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a + n, 8);
+        std::memcpy(&y, b + n, 8);
+        if (x != y)
+            return std::min(limit, n + static_cast<std::size_t>(__builtin_ctzll(x ^ y) / 8));
+        n += 8;
+    }
+    return limit;
+}
+
+// Three masks over a bucket's positions, newest first (bit k for position
+// 15 - k, so that counting up from bit 0 visits the newest first): those no
+// further back than `lowest`, and of them those whose first 3 and first 4
+// bytes are those of `head`.
+struct candidates {
+    unsigned reach, three, four;
+};
+
+[[gnu::always_inline]] inline candidates sort_bucket(const png_deflate_bucket &b, unsigned count,
+                                                     std::int32_t lowest, std::uint32_t head)
+{
+    const unsigned filled = 0xffffu << (bucket_size - count) & 0xffffu;
+#ifdef PIXREMAP_VECTOR_BUCKETS
+    const __m128i floor = _mm_set1_epi32(lowest - 1);
+    const __m128i four = _mm_set1_epi32(static_cast<int>(head));
+    const __m128i low3 = _mm_set1_epi32(0x00ffffff);
+    const __m128i three = _mm_and_si128(four, low3);
+    const auto bits = [](__m128i lanes) {  // the lanes' top bits, last lane first
+        return static_cast<unsigned>(
+            _mm_movemask_ps(_mm_castsi128_ps(_mm_shuffle_epi32(lanes, _MM_SHUFFLE(0, 1, 2, 3)))));
+    };
+    candidates c = {0, 0, 0};
+    for (int k = 0; k < 4; ++k) {
+        const __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b.at + 4 * k));
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b.head + 4 * k));
+        const int shift = 12 - 4 * k;
+        c.reach |= bits(_mm_cmpgt_epi32(at, floor)) << shift;
+        c.three |= bits(_mm_cmpeq_epi32(_mm_and_si128(bytes, low3), three)) << shift;
+        c.four |= bits(_mm_cmpeq_epi32(bytes, four)) << shift;
+    }
+#else
+    candidates c = {0, 0, 0};
+    for (unsigned j = 0; j < bucket_size; ++j) {
+        const unsigned bit = 1u << (bucket_size - 1 - j);
+        c.reach |= b.at[j] >= lowest ? bit : 0;
+        c.three |= ((b.head[j] ^ head) & 0x00ffffff) == 0 ? bit : 0;
+        c.four |= b.head[j] == head ? bit : 0;
+    }
+#endif
+    c.reach &= filled;
+    c.three &= c.reach;
+    c.four &= c.reach;
+    return c;
+}
+
+// The longest match for the position at offset i, as stb finds it: of the
+// positions in its bucket no more than 32767 back, the one whose bytes
+// agree with i's for longest, at most `limit`, 3 or more; of equal ones the
+// newest. best is 2 or less when there is none.
+struct match {
+    std::uint32_t hash;
+    std::size_t best;
+    std::int32_t from;
+};
+
+std::uint32_t first_four(const unsigned char *p)
+{
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    if constexpr (std::endian::native == std::endian::big)
+        v = __builtin_bswap32(v);
+    return v;
+}
+
+// The bucket's first four bytes at each position decide most searches
+// without reading the window: with none agreeing in all four, the newest
+// that agrees in three is the match. Candidates that agree in four are
+// compared further, eight bytes at a time, and ranked by length, then by
+// position (the larger, the newer). Near the end of the data, with fewer
+// than 8 bytes left, every candidate is compared byte by byte.
+[[gnu::always_inline]] inline match find_match(const png_deflate *z, std::size_t i, std::uint32_t hash,
+                                                std::size_t limit)
+{
+    const unsigned char *const w = z->window;
+    const png_deflate_bucket &b = z->buckets[hash];
+    const std::int32_t here = static_cast<std::int32_t>(i) + z->shift;
+    const unsigned char *const origin = w - z->shift;
+    const candidates c = sort_bucket(b, z->counts[hash], here - farthest, first_four(w + i));
+    if (limit < 8) [[unlikely]] {
+        std::uint64_t rank = std::uint64_t{2} << 32;
+        for (unsigned reach = c.reach; reach != 0; reach &= reach - 1) {
+            const std::int32_t p = b.at[bucket_size - 1 - __builtin_ctz(reach)];
+            std::size_t n = 0;
+            while (n < limit && origin[p + n] == w[i + n])
+                ++n;
+            rank = std::max(rank, std::uint64_t{n} << 32 | static_cast<std::uint32_t>(p));
+        }
+        return {hash, static_cast<std::size_t>(rank >> 32), static_cast<std::int32_t>(rank)};
+    }
+    if (c.four == 0) {
+        if (c.three == 0)
+            return {hash, 0, -1};
+        return {hash, 3, b.at[bucket_size - 1 - __builtin_ctz(c.three)]};
+    }
+    std::uint64_t rank = 0;
+    for (unsigned four = c.four; four != 0; four &= four - 1) {
+        const std::int32_t p = b.at[bucket_size - 1 - __builtin_ctz(four)];
+        const std::uint64_t n = 4 + match_length(origin + p + 4, w + i + 4, limit - 4);
+        rank = std::max(rank, n << 32 | static_cast<std::uint32_t>(p));
+        if (n == limit)
+            break;  // newest first: nothing after it ranks higher
+    }
+    return {hash, static_cast<std::size_t>(rank >> 32), static_cast<std::int32_t>(rank)};
+}
+
+// The hashes of positions [from, to) of the window, into hashes[0 ...];
+// reads up to 8 bytes past `to`.
+void hash_positions(const unsigned char *w, std::size_t from, std::size_t to, std::uint16_t *hashes)
+{
+    std::size_t k = from;
+#ifdef PIXREMAP_VECTOR_BUCKETS
+    // Four at a time: stb_hash on 32-bit lanes.
+    const __m128i zero = _mm_setzero_si128();
+    for (; k + 4 <= to; k += 4) {
+        const __m128i bytes =
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(w + k)), zero);
+        const __m128i b0 = _mm_unpacklo_epi16(bytes, zero);
+        const __m128i b1 = _mm_unpacklo_epi16(_mm_srli_si128(bytes, 2), zero);
+        const __m128i b2 = _mm_unpacklo_epi16(_mm_srli_si128(bytes, 4), zero);
+        __m128i h = _mm_add_epi32(_mm_add_epi32(b0, _mm_slli_epi32(b1, 8)), _mm_slli_epi32(b2, 16));
+        h = _mm_xor_si128(h, _mm_slli_epi32(h, 3));
+        h = _mm_add_epi32(h, _mm_srli_epi32(h, 5));
+        h = _mm_xor_si128(h, _mm_slli_epi32(h, 4));
+        h = _mm_add_epi32(h, _mm_srli_epi32(h, 17));
+        h = _mm_xor_si128(h, _mm_slli_epi32(h, 25));
+        h = _mm_add_epi32(h, _mm_srli_epi32(h, 6));
+        h = _mm_and_si128(h, _mm_set1_epi32(bucket_count - 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(hashes + (k - from)), _mm_packs_epi32(h, h));
+    }
+#endif
+    for (; k < to; ++k)
+        hashes[k - from] = static_cast<std::uint16_t>(stb_hash(w + k));
+}
+
+// Encodes the positions from z->at up to `stop` (a window offset; the data
+// they look at is in the window).
+void encode(png_deflate *z, std::size_t stop)
+{
+    const unsigned char *const w = z->window;
+    const std::uint64_t length = z->length;
+    std::size_t i = z->at;
+    if (i >= stop)
+        return;
+    const auto limit_at = [&](std::size_t at) {
+        return static_cast<std::size_t>(std::min<std::uint64_t>(longest, length - (z->base + at)));
+    };
+    // The hashes of the positions ahead, a block at a time: computed apart
+    // from the searches, they are not on the path from one search to the
+    // next, and the buckets ahead can be fetched early.
+    std::uint16_t *const hashes = z->hashes;
+    std::size_t hashed_from = i, hashed_to = i;
+    // Asked for at most a match and one further on than i, up to stop.
+    const auto hash_at = [&](std::size_t at) -> std::uint32_t {
+        if (at >= hashed_to) [[unlikely]] {
+            hashed_from = i;
+            hashed_to = std::min(i + hash_block, stop + 1);
+            hash_positions(w, hashed_from, hashed_to, hashes);
+        }
+        return hashes[at - hashed_from];
+    };
+    const auto fetch_bucket = [&](std::size_t at) {
+        const png_deflate_bucket *b = &z->buckets[hash_at(at)];
+        __builtin_prefetch(b->at);
+        __builtin_prefetch(b->head);
+    };
+
+    match current = find_match(z, i, hash_at(i), limit_at(i));
+    for (;;) {
+        png_deflate_bucket &bucket = z->buckets[current.hash];
+        unsigned count = z->counts[current.hash];
+        if (count == bucket_size) {
+            constexpr int half = bucket_size / 2;
+            std::memcpy(bucket.at, bucket.at + half, sizeof bucket.at / 2);
+            std::memcpy(bucket.head, bucket.head + half, sizeof bucket.head / 2);
+            count = half;
+        }
+        const std::int32_t here = static_cast<std::int32_t>(i) + z->shift;
+        bucket.at[count] = here;
+        bucket.head[count] = first_four(w + i);
+        z->counts[current.hash] = static_cast<unsigned char>(count + 1);
+
+        // Where the search goes after the next: one on, or past a match.
+        if (i + current.best < stop) {
+            fetch_bucket(i + 2);
+            fetch_bucket(i + current.best);
+        }
+
+        // The next position's match, which decides whether this one is
+        // used (lazy matching) and is the next one's own if it isn't.
+        const match next = find_match(z, i + 1, hash_at(i + 1), limit_at(i + 1));
+        if (current.best >= 3 && next.best <= current.best) {
+            const code len = tables.length[current.best];
+            const code dist = distance_code(static_cast<unsigned>(here - current.from));
+            put_bits(z, len.bits | dist.bits << len.count, len.count + dist.count);
+            i += current.best;
+            if (i >= stop)
+                break;
+            current = find_match(z, i, hash_at(i), limit_at(i));
+        } else {
+            const code lit = tables.literal[w[i]];
+            put_bits(z, lit.bits, lit.count);
+            ++i;
+            if (i >= stop)
+                break;
+            current = next;
+        }
+    }
+    z->at = i;
+}
+
+// Encodes what the window allows: all positions with their lookahead in,
+// or, with all the data in, the rest, ending the block.
+void encode_available(png_deflate *z)
+{
+    const bool all_in = z->base + z->end == z->length;
+    std::size_t stop = 0;
+    if (all_in)
+        stop = z->length >= 3 ? static_cast<std::size_t>(std::max<std::int64_t>(
+                                    0, static_cast<std::int64_t>(z->length - 3 - z->base)))
+                              : 0;
+    else if (z->end > lookahead)
+        stop = z->end - lookahead;
+    if (z->at < stop)
+        encode(z, stop);
+}
+
+// Moves the window on so that it keeps the last 32768 bytes before the next
+// position. Once the buckets' origin is far behind, it moves up to the
+// window's start, and their positions with it.
+void slide(png_deflate *z)
+{
+    if (z->at <= history)
+        return;
+    const std::size_t by = z->at - history;
+    std::memmove(z->window, z->window + by, z->end - by);
+    z->end -= by;
+    z->at -= by;
+    z->base += by;
+    z->shift += static_cast<std::int32_t>(by);
+    if (z->shift < farthest_origin)
+        return;
+    const std::int32_t s = z->shift;
+    for (int b = 0; b < bucket_count; ++b)
+        for (std::int32_t &at : z->buckets[b].at)
+            at = at > s ? at - s : 0;
+    z->shift = 0;
+}
+
+void put_stored(png_deflate *z, const unsigned char *data, std::size_t size)
+{
+    while (size > 0) {
+        const std::uint64_t taken = z->base;
+        const std::uint64_t in_block = taken % stored_block;
+        if (in_block == 0) {
+            const std::uint64_t block = std::min<std::uint64_t>(stored_block, z->length - taken);
+            const unsigned n = static_cast<unsigned>(block);
+            const unsigned char header[5] = {static_cast<unsigned char>(z->length - taken == block),
+                                             static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8),
+                                             static_cast<unsigned char>(~n), static_cast<unsigned char>(~n >> 8)};
+            put_bytes(z, header, sizeof header);
+        }
+        const std::size_t part = std::min<std::uint64_t>(size, stored_block - in_block);
+        put_bytes(z, data, part);
+        data += part;
+        size -= part;
+        z->base += part;
+    }
+}
+
+void put_adler(png_deflate *z)
+{
+    const std::uint32_t a = z->adler;
+    const unsigned char bytes[4] = {static_cast<unsigned char>(a >> 24), static_cast<unsigned char>(a >> 16),
+                                    static_cast<unsigned char>(a >> 8), static_cast<unsigned char>(a)};
+    put_bytes(z, bytes, sizeof bytes);
+}
+
+void start_stream(png_deflate *z)
+{
+    z->end = z->at = 0;
+    z->base = 0;
+    z->shift = 0;
+    z->adler = static_cast<std::uint32_t>(adler32_z(0, nullptr, 0));
+    z->bits = 0;
+    z->bit_count = 0;
+    z->out_used = 0;
+    z->emitted = 0;
+    const unsigned char header[2] = {0x78, 0x5e};
+    put_bytes(z, header, sizeof header);
+    if (!z->stored) {
+        std::memset(z->counts, 0, bucket_count);
+        put_bits(z, 3, 3);  // the last block, fixed Huffman codes
+    }
+}
+
+} // namespace
+
+std::uint64_t png_deflate_stored_bound(std::uint64_t length)
+{
+    return length + 2 + (length + stored_block - 1) / stored_block * 5;
+}
+
+bool png_deflate_begin(png_deflate *z, std::uint64_t length, png_deflate_emit *emit, void *context)
+{
+    *z = png_deflate{};
+    z->length = length;
+    z->emit = emit;
+    z->context = context;
+    // Small images need no more window than their data.
+    z->capacity = static_cast<std::size_t>(std::min<std::uint64_t>(history + new_data, length)) + read_ahead;
+    z->window = static_cast<unsigned char *>(std::calloc(z->capacity, 1));
+    z->buckets = static_cast<png_deflate_bucket *>(std::calloc(bucket_count, sizeof(png_deflate_bucket)));
+    z->counts = static_cast<unsigned char *>(std::malloc(bucket_count));
+    z->out = static_cast<unsigned char *>(std::malloc(out_size + 8));
+    z->hashes = static_cast<std::uint16_t *>(std::malloc(sizeof(std::uint16_t) * hash_block));
+    if (!z->window || !z->buckets || !z->counts || !z->out || !z->hashes) {
+        png_deflate_end(z);
+        return false;
+    }
+    start_stream(z);
+    return true;
+}
+
+unsigned char *png_deflate_space(png_deflate *z, std::size_t *room)
+{
+    if (z->stored) {
+        // The stored form passes data straight through.
+        *room = z->capacity - read_ahead;
+        return z->window;
+    }
+    // Slide when the room left is short of half the new data, unless what
+    // is still to come fits anyway.
+    const std::uint64_t to_come = z->length - (z->base + z->end);
+    if (z->capacity - read_ahead - z->end < std::min<std::uint64_t>(new_data / 2, to_come))
+        slide(z);
+    *room = z->capacity - read_ahead - z->end;
+    return z->window + z->end;
+}
+
+bool png_deflate_commit(png_deflate *z, std::size_t n)
+{
+    if (z->stored) {
+        z->adler = static_cast<std::uint32_t>(adler32_z(z->adler, z->window, n));
+        put_stored(z, z->window, n);
+        return !z->failed;
+    }
+    z->adler = static_cast<std::uint32_t>(adler32_z(z->adler, z->window + z->end, n));
+    z->end += n;
+    encode_available(z);
+    if (past_stored_bound(z)) {
+        z->stored = true;
+        return false;
+    }
+    return !z->failed;
+}
+
+bool png_deflate_finish(png_deflate *z)
+{
+    if (!z->stored) {
+        encode_available(z);
+        // The last bytes are literals.
+        for (std::size_t i = z->at; i < z->end; ++i) {
+            const code lit = tables.literal[z->window[i]];
+            put_bits(z, lit.bits, lit.count);
+        }
+        z->at = z->end;
+        put_bits(z, 0, 7);  // end of block
+        align_bits(z);
+        if (past_stored_bound(z)) {
+            z->stored = true;
+            return false;
+        }
+    }
+    put_adler(z);
+    flush_out(z);
+    return !z->failed;
+}
+
+void png_deflate_restart(png_deflate *z)
+{
+    z->stored = true;
+    start_stream(z);
+}
+
+void png_deflate_end(png_deflate *z)
+{
+    std::free(z->window);
+    std::free(z->buckets);
+    std::free(z->counts);
+    std::free(z->out);
+    std::free(z->hashes);
+    z->hashes = nullptr;
+    z->window = nullptr;
+    z->buckets = nullptr;
+    z->counts = nullptr;
+    z->out = nullptr;
+}

@@ -1,0 +1,81 @@
+// png_deflate: the zlib stream stb_image_write 1.16 puts in a PNG's IDAT
+// chunk (its stbi_zlib_compress at quality 8), byte for byte, made as the
+// data comes in and handed on as it is made.
+//
+// The stream is a 2-byte header (0x78 0x5e), then either one block of
+// fixed-Huffman codes, with matches chosen exactly as stb chooses them, or,
+// when that would be larger than length + 2 + 5 per 32767 bytes, the data
+// as stored blocks of 32767 bytes; then the Adler-32 of the data. The total
+// length of the data must be known at the start: stb's choices near the end
+// depend on it.
+//
+//     png_deflate z;
+//     png_deflate_begin(&z, length, emit, context)    false: out of memory
+//     repeat: p = png_deflate_space(&z, &room); write up to room bytes at p;
+//             png_deflate_commit(&z, n)
+//     png_deflate_finish(&z)
+//     png_deflate_end(&z)                             always, to free
+//
+// The stream's bytes go to emit(context, bytes, size) as they are made; emit
+// returns false to stop everything. commit and finish return false when
+// emit did, or when the stream has grown past the stored form's size:
+// z.stored is then set, and the caller starts again from the first byte of
+// data with png_deflate_restart(&z) (after discarding what emit was given),
+// feeding the same data; that second pass writes the stored form.
+//
+// Match finding follows stb's rules (see png_deflate.cpp) with the work
+// bounded: fixed-size hash buckets, a window that slides over the last 32
+// KiB plus 128 KiB of new data, compares eight bytes at a time. Memory:
+// about 1.3 MiB, whatever the length.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+using png_deflate_emit = bool(void *context, const unsigned char *bytes, std::size_t size);
+
+// One of stb's hash buckets: up to 16 positions, oldest first, and the
+// first four bytes of the data at each.
+struct png_deflate_bucket {
+    std::int32_t at[16];
+    std::uint32_t head[16];
+};
+
+struct png_deflate {
+    std::uint64_t length = 0;      // bytes of data the stream holds
+    png_deflate_emit *emit = nullptr;
+    void *context = nullptr;
+    bool stored = false;           // making the stored form
+    bool failed = false;           // emit said stop
+
+    // The data: a window over it, starting at offset `base` of the data.
+    unsigned char *window = nullptr;
+    std::size_t capacity = 0, end = 0, at = 0;  // at: the next byte to encode
+    std::uint64_t base = 0;
+    std::uint32_t adler = 1;
+
+    // stb's 16384 buckets, their positions counted from `shift` bytes
+    // before the window's start.
+    png_deflate_bucket *buckets = nullptr;
+    unsigned char *counts = nullptr;
+    std::int32_t shift = 0;
+    std::uint16_t *hashes = nullptr;  // scratch: the hashes of positions ahead
+
+    // The stream's bytes on their way out.
+    std::uint64_t bits = 0;
+    unsigned bit_count = 0;
+    unsigned char *out = nullptr;
+    std::size_t out_used = 0;
+    std::uint64_t emitted = 0;     // bytes given to emit so far
+};
+
+bool png_deflate_begin(png_deflate *z, std::uint64_t length, png_deflate_emit *emit, void *context);
+unsigned char *png_deflate_space(png_deflate *z, std::size_t *room);
+bool png_deflate_commit(png_deflate *z, std::size_t n);
+bool png_deflate_finish(png_deflate *z);
+void png_deflate_restart(png_deflate *z);
+void png_deflate_end(png_deflate *z);
+
+// The size of the stored form of `length` bytes: stb chooses it when the
+// compressed stream, with its header, would be larger.
+std::uint64_t png_deflate_stored_bound(std::uint64_t length);

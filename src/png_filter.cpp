@@ -1,0 +1,169 @@
+// png_filter: see png_filter.h.
+//
+// A row is done in three parts: its first pixel and any bytes up to where a
+// vector block can load the pixel to its left, one byte at a time; whole
+// blocks, with the vector kernels of png_filter_blocks.h (16 bytes with
+// SSE2, which every x86-64 processor has, 32 with AVX2 where the processor
+// has it); and the bytes after the last whole block, one at a time.
+#include "png_filter.h"
+
+#include <cstdlib>
+
+#if defined(__x86_64__) && defined(__SSE2__)
+#define PIXREMAP_VECTOR_FILTER 1
+#include <emmintrin.h>
+
+#include "png_filter_blocks.h"
+#include "png_filter_simd.h"
+#endif
+
+namespace {
+
+unsigned paeth_scalar(int a, int b, int c)
+{
+    const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    if (pa <= pb && pa <= pc)
+        return static_cast<unsigned>(a);
+    return static_cast<unsigned>(pb <= pc ? b : c);
+}
+
+unsigned char filter_byte(int filter, const unsigned char *row, const unsigned char *above,
+                          int bpp, std::size_t k)
+{
+    const int x = row[k];
+    const int a = k >= static_cast<std::size_t>(bpp) ? row[k - bpp] : 0;
+    const int b = above ? above[k] : 0;
+    const int c = above && k >= static_cast<std::size_t>(bpp) ? above[k - bpp] : 0;
+    int predicted = 0;
+    switch (filter) {
+    case 1: predicted = a; break;
+    case 2: predicted = b; break;
+    case 3: predicted = (a + b) >> 1; break;
+    case 4: predicted = static_cast<int>(paeth_scalar(a, b, c)); break;
+    }
+    return static_cast<unsigned char>(x - predicted);
+}
+
+void add_costs(const unsigned char *row, const unsigned char *above, std::size_t from,
+               std::size_t to, int bpp, std::uint64_t costs[5])
+{
+    for (std::size_t k = from; k < to; ++k)
+        for (int f = 0; f < 5; ++f)
+            costs[f] += static_cast<std::uint64_t>(
+                std::abs(static_cast<signed char>(filter_byte(f, row, above, bpp, k))));
+}
+
+#ifdef PIXREMAP_VECTOR_FILTER
+
+struct sse2_ops {
+    using vec = __m128i;
+    static constexpr std::size_t size = 16;
+    static vec load(const unsigned char *p) { return _mm_loadu_si128(reinterpret_cast<const vec *>(p)); }
+    static void store(unsigned char *p, vec v) { _mm_storeu_si128(reinterpret_cast<vec *>(p), v); }
+    static vec zero() { return _mm_setzero_si128(); }
+    static vec set8(int b) { return _mm_set1_epi8(static_cast<char>(b)); }
+    static vec and_(vec a, vec b) { return _mm_and_si128(a, b); }
+    static vec andnot(vec a, vec b) { return _mm_andnot_si128(a, b); }
+    static vec or_(vec a, vec b) { return _mm_or_si128(a, b); }
+    static vec xor_(vec a, vec b) { return _mm_xor_si128(a, b); }
+    static vec sub8(vec a, vec b) { return _mm_sub_epi8(a, b); }
+    static vec min8(vec a, vec b) { return _mm_min_epu8(a, b); }
+    static vec avg8(vec a, vec b) { return _mm_avg_epu8(a, b); }
+    static vec srli16(vec a, int n) { return _mm_srli_epi16(a, n); }
+    static vec add16(vec a, vec b) { return _mm_add_epi16(a, b); }
+    static vec sub16(vec a, vec b) { return _mm_sub_epi16(a, b); }
+    static vec abs16(vec a) { return _mm_max_epi16(a, _mm_sub_epi16(_mm_setzero_si128(), a)); }
+    static vec cmpgt16(vec a, vec b) { return _mm_cmpgt_epi16(a, b); }
+    static vec unpacklo8(vec a, vec b) { return _mm_unpacklo_epi8(a, b); }
+    static vec unpackhi8(vec a, vec b) { return _mm_unpackhi_epi8(a, b); }
+    static vec packus16(vec a, vec b) { return _mm_packus_epi16(a, b); }
+    static vec sad(vec a) { return _mm_sad_epu8(a, _mm_setzero_si128()); }
+    static vec add64(vec a, vec b) { return _mm_add_epi64(a, b); }
+    static std::uint64_t sum64(vec a)
+    {
+        return static_cast<std::uint64_t>(_mm_cvtsi128_si64(a)) +
+               static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(a, a)));
+    }
+};
+
+#endif
+
+// Where the vector blocks may start: one pixel in, so that the bytes to
+// the left can be loaded.
+std::size_t first_block(std::size_t bytes, int bpp)
+{
+    const auto one_pixel = static_cast<std::size_t>(bpp);
+    return bytes < one_pixel ? bytes : one_pixel;
+}
+
+bool has_avx2()
+{
+#ifdef PIXREMAP_VECTOR_FILTER
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+} // namespace
+
+#ifdef PIXREMAP_VECTOR_FILTER
+std::size_t png_filter_costs_sse2(const unsigned char *row, const unsigned char *above,
+                                  std::size_t start, std::size_t end, int bpp,
+                                  std::uint64_t costs[5])
+{
+    return filter_costs_blocks_for<sse2_ops>(row, above, start, end, bpp, costs);
+}
+
+std::size_t png_filter_row_sse2(int filter, const unsigned char *row, const unsigned char *above,
+                                std::size_t start, std::size_t end, int bpp, unsigned char *out)
+{
+    return filter_row_blocks_for<sse2_ops>(filter, row, above, start, end, bpp, out);
+}
+#endif
+
+void png_filter_costs_scalar(const unsigned char *row, const unsigned char *above,
+                             std::size_t bytes, int bpp, std::uint64_t costs[5])
+{
+    for (int f = 0; f < 5; ++f)
+        costs[f] = 0;
+    add_costs(row, above, 0, bytes, bpp, costs);
+}
+
+void png_filter_row_scalar(int filter, const unsigned char *row, const unsigned char *above,
+                           int bpp, std::size_t start, std::size_t count, unsigned char *out)
+{
+    for (std::size_t k = start; k < start + count; ++k)
+        out[k - start] = filter_byte(filter, row, above, bpp, k);
+}
+
+void png_filter_costs(const unsigned char *row, const unsigned char *above, std::size_t bytes,
+                      int bpp, std::uint64_t costs[5])
+{
+    for (int f = 0; f < 5; ++f)
+        costs[f] = 0;
+    std::size_t k = first_block(bytes, bpp);
+    add_costs(row, above, 0, k, bpp, costs);
+#ifdef PIXREMAP_VECTOR_FILTER
+    k = has_avx2() ? png_filter_costs_avx2(row, above, k, bytes, bpp, costs)
+                   : png_filter_costs_sse2(row, above, k, bytes, bpp, costs);
+#endif
+    add_costs(row, above, k, bytes, bpp, costs);
+}
+
+void png_filter_row(int filter, const unsigned char *row, const unsigned char *above, int bpp,
+                    std::size_t start, std::size_t count, unsigned char *out)
+{
+    const std::size_t end = start + count;
+    std::size_t k = start;
+    const std::size_t vector_start = first_block(end, bpp);
+    if (k < vector_start) {
+        png_filter_row_scalar(filter, row, above, bpp, k, vector_start - k, out);
+        k = vector_start;
+    }
+#ifdef PIXREMAP_VECTOR_FILTER
+    k = has_avx2() ? png_filter_row_avx2(filter, row, above, k, end, bpp, out + (k - start))
+                   : png_filter_row_sse2(filter, row, above, k, end, bpp, out + (k - start));
+#endif
+    png_filter_row_scalar(filter, row, above, bpp, k, end - k, out + (k - start));
+}

@@ -1,0 +1,56 @@
+// png_write: a packed 8-bit image as a PNG file whose bytes are exactly
+// those stb_image_write 1.16 writes with stbi_write_png(name, w, h, c,
+// pixels, 0) at its defaults, made a row at a time and handed to a sink as
+// they are made.
+//
+// The file is the PNG signature; IHDR (bit depth 8, colour type 0, 4, 2 or
+// 6 for 1 to 4 channels, no interlace); the zlib stream of png_deflate.h
+// over the filtered rows in IDAT; IEND. Each row gets the first of filters
+// 0-4 with the smallest sum of |filtered byte as signed char|, as stb picks
+// it (png_filter.h).
+//
+// Beyond stb: sizes and sums are 64-bit, so images stb can't encode (a row
+// over 16777215 bytes, over 1431655757 bytes of filtered rows) are written
+// too, and a zlib stream longer than 2^31 - 1 bytes, which no single chunk
+// can hold, is split over IDAT chunks of at most that many bytes; up to
+// that length the layout is stb's, one IDAT. Memory: a few MiB of scratch,
+// whatever the image's size; the pixels are only read.
+//
+//     png_sink sink = {context, write, rewrite, truncate};
+//     png_write(sink, pixels, width, height, channels)
+//
+// The sink takes the file's bytes in order (write), and twice goes back:
+// to put an IDAT chunk's length in its place once it is known (rewrite),
+// and, for an image that doesn't compress, to drop the compressed stream
+// written so far and continue from that point with the stored form
+// (truncate). Each returns false to stop the writing; the sink keeps its
+// own reason.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct png_sink {
+    void *context;
+    bool (*write)(void *context, const unsigned char *bytes, std::size_t size);
+    bool (*rewrite)(void *context, std::uint64_t offset, const unsigned char *bytes, std::size_t size);
+    bool (*truncate)(void *context, std::uint64_t size);
+};
+
+enum class png_write_status {
+    written,
+    sink_failed,    // the sink said stop
+    out_of_memory,  // no room for the writer's scratch
+    not_an_image,   // a width or height under 1, or channels outside 1-4
+};
+
+png_write_status png_write(const png_sink &sink, const unsigned char *pixels, int width,
+                           int height, int channels);
+
+// The most data one IDAT chunk holds: 2^31 - 1, the most any PNG chunk may.
+constexpr std::uint32_t png_largest_idat = 0x7fffffff;
+
+// The same, with IDAT chunks of at most `largest_idat` bytes, so that the
+// tests can see a long stream split without writing 2 GiB.
+png_write_status png_write_split(const png_sink &sink, const unsigned char *pixels, int width,
+                                 int height, int channels, std::uint32_t largest_idat);

@@ -1,0 +1,475 @@
+// The PNG writer held to stb_image_write byte for byte: its zlib stream
+// against stbi_zlib_compress on data built to reach each of stb's rules,
+// whole files against stbi_write_png_to_mem on images of every layout and
+// on every input file the tests keep, and the filter kernels against their
+// one-byte definition.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+
+#include "harness.h"
+#include "load.h"
+#include "memory_png.h"
+#include "png_deflate.h"
+#include "png_filter.h"
+#include "remap.h"
+#include "stb_write.h"
+
+namespace {
+
+using bytes = std::vector<unsigned char>;
+
+// A fixed pseudo-random sequence.
+struct noise_source {
+    std::uint32_t state;
+    unsigned char next()
+    {
+        state = state * 1103515245u + 12345u;
+        return static_cast<unsigned char>(state >> 16);
+    }
+};
+
+bytes noise(std::size_t size, std::uint32_t seed)
+{
+    noise_source source{seed};
+    bytes out(size);
+    for (auto &b : out)
+        b = source.next();
+    return out;
+}
+
+std::string stb_zlib(const bytes &data)
+{
+    int size = 0;
+    unsigned char *z = reference_zlib(data.data(), static_cast<int>(data.size()), &size);
+    std::string out(reinterpret_cast<char *>(z), static_cast<std::size_t>(size));
+    std::free(z);
+    return out;
+}
+
+// png_deflate fed the data in pieces of uneven sizes, as the PNG writer
+// feeds it rows, starting again for the stored form when it says so.
+std::string our_zlib(const bytes &data)
+{
+    std::string out;
+    png_deflate z;
+    const auto emit = [](void *context, const unsigned char *b, std::size_t n) {
+        static_cast<std::string *>(context)->append(reinterpret_cast<const char *>(b), n);
+        return true;
+    };
+    if (!png_deflate_begin(&z, data.size(), emit, &out))
+        return "out of memory";
+    for (int pass = 0; pass < 2; ++pass) {
+        noise_source sizes{7};
+        bool going = true;
+        for (std::size_t at = 0; going && at < data.size();) {
+            std::size_t room = 0;
+            unsigned char *space = png_deflate_space(&z, &room);
+            const std::size_t n = std::min({room, data.size() - at, std::size_t{1} + sizes.next() * 97u});
+            std::memcpy(space, data.data() + at, n);
+            going = png_deflate_commit(&z, n);
+            at += n;
+        }
+        if (going && png_deflate_finish(&z))
+            break;
+        if (!z.stored || pass == 1) {
+            out = "failed";
+            break;
+        }
+        out.clear();
+        png_deflate_restart(&z);
+    }
+    png_deflate_end(&z);
+    return out;
+}
+
+// Copies `length` bytes of data from `from` to `to`: a match waiting to be
+// found.
+void repeat(bytes *data, std::size_t from, std::size_t to, std::size_t length)
+{
+    std::copy(data->begin() + from, data->begin() + from + length, data->begin() + to);
+}
+
+// stb_image_write's hash of the 3 bytes at a position, into its 16384
+// buckets: needed to build sequences that share a bucket.
+unsigned stb_bucket(unsigned b0, unsigned b1, unsigned b2)
+{
+    std::uint32_t hash = b0 + (b1 << 8) + (b2 << 16);
+    hash ^= hash << 3;
+    hash += hash >> 5;
+    hash ^= hash << 4;
+    hash += hash >> 17;
+    hash ^= hash << 25;
+    hash += hash >> 6;
+    return hash & 16383;
+}
+
+// `count` different 3-byte sequences that share one bucket.
+std::vector<bytes> colliding_triples(std::size_t count)
+{
+    std::vector<bytes> found;
+    const unsigned bucket = stb_bucket(1, 2, 3);
+    for (unsigned v = 0; v < (1u << 24) && found.size() < count; ++v)
+        if (stb_bucket(v & 255, v >> 8 & 255, v >> 16) == bucket)
+            found.push_back({static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                             static_cast<unsigned char>(v >> 16)});
+    return found;
+}
+
+struct stream_case {
+    const char *name;
+    std::function<bytes()> make;
+};
+
+// Streams built for each of stb's rules; every one must come out as stb's.
+const stream_case stream_cases[] = {
+    {"empty and tiny", [] { return bytes{}; }},
+    {"one byte", [] { return bytes{42}; }},
+    {"three bytes", [] { return bytes{1, 1, 1}; }},
+    {"four repeated bytes", [] { return bytes{7, 7, 7, 7}; }},
+    {"a run of 100000 (longest matches at distance 1)", [] { return bytes(100000, 9); }},
+    {"noise: the stored form, several blocks", [] { return noise(200000, 1); }},
+    {"noise of 32767 bytes: one stored block", [] { return noise(32767, 2); }},
+    {"noise of 32768 bytes: two stored blocks", [] { return noise(32768, 3); }},
+    {"3 MiB of smooth data: the window slides", [] {
+         bytes d(3 << 20);
+         noise_source n{4};
+         for (std::size_t i = 0; i < d.size(); ++i)
+             d[i] = static_cast<unsigned char>(i / 3000 + i % 7 * 3 + (n.next() & 3));
+         return d;
+     }},
+    {"a 3-byte sequence at 5000 positions: buckets overflow", [] {
+         bytes d = noise(40000, 5);
+         for (std::size_t at = 0; at + 8 < d.size(); at += 8) {
+             d[at] = 'a', d[at + 1] = 'b', d[at + 2] = 'c';
+         }
+         return d;
+     }},
+    {"40 different sequences in one bucket", [] {
+         // Each followed by a byte of noise, in an order that repeats some
+         // sooner than others: the bucket holds true matches among others.
+         const auto triples = colliding_triples(40);
+         bytes d;
+         noise_source n{6};
+         for (std::size_t k = 0; k < 6000; ++k) {
+             const auto &t = triples[(k * 7 + k / 40) % triples.size()];
+             d.insert(d.end(), t.begin(), t.end());
+             d.push_back(n.next() & 3);
+         }
+         return d;
+     }},
+};
+
+class zlib_streams : public testing::TestWithParam<stream_case> {};
+
+TEST_P(zlib_streams, are_stb_s_own)
+{
+    const bytes data = GetParam().make();
+    EXPECT_TRUE(our_zlib(data) == stb_zlib(data));
+}
+
+INSTANTIATE_TEST_SUITE_P(built, zlib_streams, testing::ValuesIn(stream_cases),
+                         [](const testing::TestParamInfo<stream_case> &p) { return test_name_of(p.param.name); });
+
+// Periods 1 to 300 of noise: matches at every distance up to 300.
+TEST(zlib, periodic_data_of_every_period_up_to_300)
+{
+    for (std::size_t period = 1; period <= 300; ++period) {
+        const bytes unit = noise(period, static_cast<std::uint32_t>(period));
+        bytes data;
+        while (data.size() < 3000)
+            data.insert(data.end(), unit.begin(), unit.end());
+        ASSERT_TRUE(our_zlib(data) == stb_zlib(data)) << "period " << period;
+    }
+}
+
+// A match reaches back at most 32767 bytes; the check of the next position
+// (lazy matching) counts from that next position. In noise, the bytes at t
+// match 3 bytes 100 back, and from t + 1 on 10 bytes match `reach` bytes
+// back from t + 1. The outcome must change at the edges, and be stb's.
+TEST(zlib, matches_at_the_edges_of_the_window)
+{
+    std::vector<std::size_t> sizes;
+    for (const std::size_t reach : {32766, 32767, 32768, 32769}) {
+        for (const bool lazy : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "reach " << reach << (lazy ? ", lazy" : ""));
+            bytes data = noise(70000, 11);  // 8-bit codes only, so not stored
+            for (auto &b : data)
+                b %= 144;
+            const std::size_t t = 50000;
+            if (lazy) {
+                repeat(&data, t + 1 - reach, t + 1, 10);
+                data[t - 100] = data[t];
+                repeat(&data, t + 1, t - 99, 2);  // 3 bytes alike at t - 100 ...
+                data[t - 97] = static_cast<unsigned char>(data[t + 3] + 1);  // ... and no more
+            } else {
+                repeat(&data, t - reach, t, 12);
+            }
+            const std::string theirs = stb_zlib(data);
+            EXPECT_TRUE(our_zlib(data) == theirs);
+            sizes.push_back(theirs.size());
+        }
+    }
+    // The constructions reach the edges: 32767 back is found, 32768 is not.
+    EXPECT_LT(sizes[2], sizes[4]);  // reach 32767 vs 32768, plain
+    EXPECT_LT(sizes[3], sizes[5]);  // the same, lazy
+}
+
+// stb stores the data instead when the compressed stream would be larger
+// than the stored form. In a de Bruijn sequence no 3-byte sequence comes
+// twice, so nothing matches and each byte takes 8 bits (below 144) or 9
+// (from 144): the number of 9-bit bytes moves the compressed size across
+// that bound a bit at a time.
+TEST(zlib, either_side_of_the_stored_bound)
+{
+    // Every pair of 32 symbols once: the Lyndon words of length 1 and 2 in
+    // order, "0", "01", "02", ..., "1", "12", ...
+    bytes de_bruijn;
+    for (unsigned char a = 0; a < 32; ++a) {
+        de_bruijn.push_back(a);
+        for (unsigned char b = a + 1; b < 32; ++b)
+            de_bruijn.insert(de_bruijn.end(), {a, b});
+    }
+    ASSERT_EQ(de_bruijn.size(), 1024u);
+    int stored = 0, compressed = 0;
+    for (std::size_t nine_bit = 0; nine_bit <= 60; ++nine_bit) {
+        bytes data = de_bruijn;
+        for (std::size_t i = 0; i < nine_bit; ++i)
+            data[i] = static_cast<unsigned char>(data[i] + 144);
+        const std::string theirs = stb_zlib(data);
+        ASSERT_TRUE(our_zlib(data) == theirs) << nine_bit << " bytes of 9 bits";
+        const bool is_stored = (theirs[2] & 6) == 0;  // the first block's type
+        (is_stored ? stored : compressed) += 1;
+    }
+    EXPECT_GT(stored, 0);
+    EXPECT_GT(compressed, 0);
+}
+
+// ---- whole files -----------------------------------------------------------
+
+void expect_stb_bytes(const bytes &pixels, int width, int height, int channels)
+{
+    ASSERT_TRUE(png_in_memory(pixels.data(), width, height, channels) ==
+                stb_png(pixels.data(), width, height, channels))
+        << width << "x" << height << "x" << channels;
+}
+
+// Every layout at widths 1 to 40 on 1 to 3 rows, smooth and noisy, so that
+// each filter and the ends of the vector kernels are met.
+TEST(png, every_layout_and_small_size)
+{
+    noise_source n{21};
+    for (int channels = 1; channels <= 4; ++channels)
+        for (int width = 1; width <= 40; ++width)
+            for (int height = 1; height <= 3; ++height) {
+                bytes smooth(static_cast<std::size_t>(width) * height * channels), rough(smooth.size());
+                for (std::size_t i = 0; i < smooth.size(); ++i) {
+                    smooth[i] = static_cast<unsigned char>(i * 5 + (n.next() & 3));
+                    rough[i] = n.next();
+                }
+                expect_stb_bytes(smooth, width, height, channels);
+                expect_stb_bytes(rough, width, height, channels);
+            }
+}
+
+// Rows longer than the 32 KiB window and than 64 KiB, flat images and rows
+// that repeat with periods 1-300.
+TEST(png, long_rows_flat_images_and_periodic_rows)
+{
+    noise_source n{22};
+    for (auto [width, height, channels] : {std::tuple{11000, 3, 3}, std::tuple{16500, 2, 4},
+                                           std::tuple{70000, 2, 1}}) {
+        bytes pixels(static_cast<std::size_t>(width) * height * channels);
+        for (std::size_t i = 0; i < pixels.size(); ++i)
+            pixels[i] = static_cast<unsigned char>(i / 97 + (n.next() & 15));
+        expect_stb_bytes(pixels, width, height, channels);
+        expect_stb_bytes(bytes(pixels.size(), 77), width, height, channels);
+    }
+    for (int period = 1; period <= 300; period += 13) {
+        bytes pixels(600 * 4 * 3);
+        for (std::size_t i = 0; i < pixels.size(); ++i)
+            pixels[i] = static_cast<unsigned char>((i % period) * 37);
+        expect_stb_bytes(pixels, 600, 4, 3);
+    }
+}
+
+// What the tool writes from every input file the tests keep, loaded as the
+// tool loads it: both maps over the decoded image.
+TEST(png, every_input_file_through_both_maps)
+{
+    for (const fs::path &file : quick_inputs()) {
+        int w = 0, h = 0, c = 0;
+        std::string reason;
+        unsigned char *pixels = load_image(file.c_str(), &w, &h, &c, &reason);
+        if (!pixels)
+            continue;
+        SCOPED_TRACE(file.string());
+        bytes image(pixels, pixels + static_cast<std::size_t>(w) * h * c);
+        release_image(pixels, w, h, c);
+        image = apply_map(image, c, digit_remap);
+        expect_stb_bytes(image, w, h, c);
+        image = apply_map(image, c, bit_remap);
+        expect_stb_bytes(image, w, h, c);
+    }
+}
+
+// The chunks of a PNG file: type and data, in order.
+std::vector<std::pair<std::string, std::string>> chunks_of(const std::string &png)
+{
+    std::vector<std::pair<std::string, std::string>> chunks;
+    for (std::size_t at = 8; at + 12 <= png.size();) {
+        const auto *b = reinterpret_cast<const unsigned char *>(png.data() + at);
+        const std::size_t length = std::size_t{b[0]} << 24 | b[1] << 16 | b[2] << 8 | b[3];
+        chunks.emplace_back(png.substr(at + 4, 4), png.substr(at + 8, length));
+        at += 12 + length;
+    }
+    return chunks;
+}
+
+// A stream too long for one chunk is split over IDAT chunks of at most the
+// largest size: here chunks of a few hundred bytes stand in for 2^31 - 1.
+// The stream is stb's, cut up; libpng reads the file back.
+TEST(png, long_streams_split_over_idat_chunks)
+{
+    const fs::path dir = make_temp_dir();
+    for (const std::uint32_t largest : {1u, 100u, 777u}) {
+        for (const bool noisy : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "chunks of " << largest << (noisy ? ", noise" : ""));
+            bytes pixels = noise(40 * 30 * 3, 23);
+            if (!noisy)
+                for (std::size_t i = 0; i < pixels.size(); ++i)
+                    pixels[i] = static_cast<unsigned char>(i / 7 + (pixels[i] & 3));
+            const std::string ours = png_in_memory(pixels.data(), 40, 30, 3, largest);
+            std::string stream;
+            std::size_t idat_chunks = 0;
+            for (const auto &[type, data] : chunks_of(ours))
+                if (type == "IDAT") {
+                    EXPECT_LE(data.size(), largest);
+                    stream += data;
+                    ++idat_chunks;
+                }
+            EXPECT_GT(idat_chunks, 1u);
+            EXPECT_TRUE(stream == chunks_of(stb_png(pixels.data(), 40, 30, 3))[1].second);
+            write_file(dir / "split.png", ours);
+            const decoded back = libpng_decode(dir / "split.png");
+            EXPECT_EQ(back.error, "");
+            EXPECT_TRUE(back.pixels == pixels);
+        }
+    }
+    remove_temp_dir(dir);
+}
+
+// A sink that stops at its n-th call stops the writer, which says so.
+TEST(png, a_failing_sink_stops_the_writer)
+{
+    const bytes pixels = noise(64 * 64 * 3, 24);  // stored: truncates too
+    struct counting {
+        int calls = 0, fail_at = 0;
+        static bool step(void *c)
+        {
+            auto *k = static_cast<counting *>(c);
+            return ++k->calls != k->fail_at;
+        }
+    };
+    for (int fail_at = 1;; ++fail_at) {
+        counting k{0, fail_at};
+        const png_sink sink = {
+            &k, [](void *c, const unsigned char *, std::size_t) { return counting::step(c); },
+            [](void *c, std::uint64_t, const unsigned char *, std::size_t) { return counting::step(c); },
+            [](void *c, std::uint64_t) { return counting::step(c); }};
+        const png_write_status status = png_write(sink, pixels.data(), 64, 64, 3);
+        if (k.calls < fail_at) {
+            EXPECT_EQ(status, png_write_status::written);
+            EXPECT_GT(fail_at, 5);
+            break;
+        }
+        EXPECT_EQ(status, png_write_status::sink_failed) << "failing at call " << fail_at;
+    }
+}
+
+TEST(png, refuses_what_is_no_image)
+{
+    const bytes pixels(16);
+    for (auto [w, h, c] : {std::tuple{0, 1, 1}, std::tuple{1, 0, 1}, std::tuple{1, 1, 0}, std::tuple{1, 1, 5}})
+        EXPECT_EQ(png_write({}, pixels.data(), w, h, c), png_write_status::not_an_image);
+}
+
+// ---- the filter kernels ------------------------------------------------------
+
+// Every kernel the processor has, and the dispatching forms, against the
+// one-byte definition: every pixel size, row lengths across the vector
+// widths, first rows and others, whole rows and pieces.
+TEST(filters, every_kernel_agrees_with_the_definition)
+{
+    const bytes above = noise(300, 31), row = noise(300, 32);
+    for (int bpp = 1; bpp <= 4; ++bpp)
+        for (std::size_t length = 0; length <= 300; length += length < 80 ? 1 : 37)
+            for (const unsigned char *up : {static_cast<const unsigned char *>(nullptr), above.data()}) {
+                SCOPED_TRACE(testing::Message() << "bpp " << bpp << ", " << length << " bytes"
+                                                << (up ? "" : ", first row"));
+                std::uint64_t want[5], got[5];
+                png_filter_costs_scalar(row.data(), up, length, bpp, want);
+                png_filter_costs(row.data(), up, length, bpp, got);
+                EXPECT_TRUE(std::equal(want, want + 5, got));
+                for (int f = 0; f < 5; ++f) {
+                    bytes expected(length), whole(length), pieces(length);
+                    png_filter_row_scalar(f, row.data(), up, bpp, 0, length, expected.data());
+                    png_filter_row(f, row.data(), up, bpp, 0, length, whole.data());
+                    for (std::size_t at = 0; at < length; at += 7)
+                        png_filter_row(f, row.data(), up, bpp, at, std::min<std::size_t>(7, length - at),
+                                       pieces.data() + at);
+                    EXPECT_EQ(whole, expected) << "filter " << f;
+                    EXPECT_EQ(pieces, expected) << "filter " << f << " in pieces";
+                }
+            }
+}
+
+} // namespace
+
+#if defined(__x86_64__)
+#include "png_filter_simd.h"
+
+namespace {
+
+TEST(filters, each_instruction_set_this_processor_has)
+{
+    struct kernels {
+        const char *name;
+        decltype(png_filter_costs_sse2) *costs;
+        decltype(png_filter_row_sse2) *row;
+        bool available;
+    };
+    const kernels sets[] = {{"sse2", png_filter_costs_sse2, png_filter_row_sse2, true},
+                            {"avx2", png_filter_costs_avx2, png_filter_row_avx2,
+                             __builtin_cpu_supports("avx2") != 0}};
+    const bytes above = noise(200, 33), row = noise(200, 34);
+    for (const kernels &k : sets) {
+        if (!k.available) {
+            std::printf("skipping the %s kernels: this processor lacks them\n", k.name);
+            continue;
+        }
+        for (int bpp = 1; bpp <= 4; ++bpp)
+            for (const unsigned char *up : {static_cast<const unsigned char *>(nullptr), above.data()}) {
+                SCOPED_TRACE(testing::Message() << k.name << ", bpp " << bpp << (up ? "" : ", first row"));
+                // From one pixel in to the end, the kernel's blocks only.
+                std::uint64_t got[5] = {}, want[5], before[5];
+                const std::size_t end = k.costs(row.data(), up, bpp, row.size(), bpp, got);
+                ASSERT_GT(end, 150u);
+                png_filter_costs_scalar(row.data(), up, end, bpp, want);
+                png_filter_costs_scalar(row.data(), up, bpp, bpp, before);
+                for (int f = 0; f < 5; ++f)
+                    EXPECT_EQ(got[f], want[f] - before[f]) << "filter " << f;
+                for (int f = 0; f < 5; ++f) {
+                    bytes out(row.size()), expected(row.size());
+                    ASSERT_EQ(k.row(f, row.data(), up, bpp, row.size(), bpp, out.data()), end);
+                    png_filter_row_scalar(f, row.data(), up, bpp, bpp, end - bpp, expected.data());
+                    EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + (end - bpp), out.begin()))
+                        << "filter " << f;
+                }
+            }
+    }
+}
+
+} // namespace
+#endif
