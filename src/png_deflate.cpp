@@ -158,11 +158,13 @@ code distance_code(unsigned d)
     return {distance_symbol.reversed[symbol] | (v & ((1u << extra) - 1)) << 5, 5 + extra};
 }
 
+// Hands the bytes made so far to emit; once emit has failed they are only
+// counted.
 void flush_out(png_deflate *z)
 {
-    if (z->out_used == 0 || z->failed)
+    if (z->out_used == 0)
         return;
-    if (!z->emit(z->context, z->out, z->out_used))
+    if (!z->failed && !z->emit(z->context, z->out, z->out_used))
         z->failed = true;
     z->emitted += z->out_used;
     z->out_used = 0;

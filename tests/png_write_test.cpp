@@ -360,10 +360,11 @@ TEST(png, long_streams_split_over_idat_chunks)
     remove_temp_dir(dir);
 }
 
-// A sink that stops at its n-th call stops the writer, which says so.
+// A sink that stops at its n-th call stops the writer, which says so, at
+// every call of a compressed file and of a stored one (which truncates),
+// each long enough that the writer has more to make after the failure.
 TEST(png, a_failing_sink_stops_the_writer)
 {
-    const bytes pixels = noise(64 * 64 * 3, 24);  // stored: truncates too
     struct counting {
         int calls = 0, fail_at = 0;
         static bool step(void *c)
@@ -372,19 +373,24 @@ TEST(png, a_failing_sink_stops_the_writer)
             return ++k->calls != k->fail_at;
         }
     };
-    for (int fail_at = 1;; ++fail_at) {
-        counting k{0, fail_at};
-        const png_sink sink = {
-            &k, [](void *c, const unsigned char *, std::size_t) { return counting::step(c); },
-            [](void *c, std::uint64_t, const unsigned char *, std::size_t) { return counting::step(c); },
-            [](void *c, std::uint64_t) { return counting::step(c); }};
-        const png_write_status status = png_write(sink, pixels.data(), 64, 64, 3);
-        if (k.calls < fail_at) {
-            EXPECT_EQ(status, png_write_status::written);
-            EXPECT_GT(fail_at, 5);
-            break;
+    bytes noisy = noise(300 * 300 * 3, 24), smooth = noisy;
+    for (std::size_t i = 0; i < smooth.size(); ++i)
+        smooth[i] = static_cast<unsigned char>(i / 900 + (noisy[i] & 31));
+    for (const bytes *pixels : {&smooth, &noisy}) {
+        for (int fail_at = 1;; ++fail_at) {
+            counting k{0, fail_at};
+            const png_sink sink = {
+                &k, [](void *c, const unsigned char *, std::size_t) { return counting::step(c); },
+                [](void *c, std::uint64_t, const unsigned char *, std::size_t) { return counting::step(c); },
+                [](void *c, std::uint64_t) { return counting::step(c); }};
+            const png_write_status status = png_write(sink, pixels->data(), 300, 300, 3);
+            if (k.calls < fail_at) {
+                EXPECT_EQ(status, png_write_status::written);
+                EXPECT_GT(fail_at, 5);
+                break;
+            }
+            EXPECT_EQ(status, png_write_status::sink_failed) << "failing at call " << fail_at;
         }
-        EXPECT_EQ(status, png_write_status::sink_failed) << "failing at call " << fail_at;
     }
 }
 

@@ -1,0 +1,150 @@
+// Interrupted runs: SIGINT, SIGTERM and SIGHUP sent at many moments of a
+// run over existing outputs. Whenever it comes, no temporary file is left
+// behind and each output is either the old file or the whole new one; a
+// run the signal ends is ended by that signal. A file-size limit reached
+// part-way through an output fails that output alone, cleanly.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "harness.h"
+
+namespace {
+
+// A PPM of about 18 MB, quick to decode and slow enough to write that a
+// signal can land inside each step of the run.
+void write_large_input(const fs::path &file)
+{
+    const int width = 3000, height = 2000;
+    std::string ppm = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+    unsigned state = 1;
+    for (int i = 0; i < width * height * 3; ++i) {
+        state = state * 1103515245u + 12345u;
+        ppm += static_cast<char>(i / 3 % width / 12 + i / (3 * width) / 8 + (state >> 28));
+    }
+    write_file(file, ppm);
+}
+
+struct spawned {
+    pid_t pid;
+    std::chrono::steady_clock::time_point start;
+};
+
+spawned start_pixremap(const fs::path &dir, const std::function<void()> &before_exec = {})
+{
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        if (null < 0 || dup2(null, 1) < 0 || dup2(null, 2) < 0 || chdir(dir.c_str()) != 0)
+            _exit(125);
+        if (before_exec)
+            before_exec();
+        execl(pixremap_binary().c_str(), "pixremap", "in.ppm", static_cast<char *>(nullptr));
+        _exit(126);
+    }
+    return {pid, start};
+}
+
+int wait_for(pid_t pid)
+{
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
+}
+
+class interrupted : public testing::Test {
+protected:
+    fs::path dir = make_temp_dir();
+    void TearDown() override { remove_temp_dir(dir); }
+};
+
+TEST_F(interrupted, runs_leave_old_or_whole_new_outputs_and_no_temporary)
+{
+    write_large_input(dir / "in.ppm");
+    const fs::path done = dir / "done";
+    fs::create_directory(done);
+    fs::copy_file(dir / "in.ppm", done / "in.ppm");
+    const spawned whole = start_pixremap(done);
+    ASSERT_EQ(wait_for(whole.pid), 0);
+    const double run_seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - whole.start).count();
+    const std::string new_first = read_file(done / "outfirst.png"), new_second = read_file(done / "outsecond.png");
+
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+    const int moments = 24;
+    int ended_by_signal = 0;
+    for (int k = 0; k < moments; ++k) {
+        const int sig = signals[k % 3];
+        const double at = run_seconds * (k + 0.5) / moments;
+        SCOPED_TRACE(testing::Message() << "signal " << sig << " after " << at << " s of " << run_seconds);
+        const fs::path work = dir / ("run" + std::to_string(k));
+        fs::create_directory(work);
+        fs::copy_file(dir / "in.ppm", work / "in.ppm");
+        write_file(work / "outfirst.png", "old first");
+        write_file(work / "outsecond.png", "old second");
+
+        const spawned run = start_pixremap(work);
+        std::this_thread::sleep_until(run.start + std::chrono::duration<double>(at));
+        kill(run.pid, sig);
+        const int status = wait_for(run.pid);
+        if (WIFSIGNALED(status)) {
+            EXPECT_EQ(WTERMSIG(status), sig);
+            ++ended_by_signal;
+        } else {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+        }
+        EXPECT_EQ(list_dir(work), (std::vector<std::string>{"in.ppm", "outfirst.png", "outsecond.png"}));
+        const std::string first = read_file(work / "outfirst.png"), second = read_file(work / "outsecond.png");
+        EXPECT_TRUE(first == "old first" || first == new_first);
+        EXPECT_TRUE(second == "old second" || (second == new_second && first == new_first));
+        fs::remove_all(work);
+    }
+    EXPECT_GE(ended_by_signal, moments / 2) << "the signals came too late to test anything";
+}
+
+// A signal the caller ignores (nohup) stays ignored while an output is
+// written: the run goes on to the end.
+TEST_F(interrupted, an_ignored_hangup_is_still_ignored)
+{
+    write_large_input(dir / "in.ppm");
+    const spawned run = start_pixremap(dir, [] { std::signal(SIGHUP, SIG_IGN); });
+    for (int k = 0; k < 20; ++k) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        kill(run.pid, SIGHUP);
+    }
+    EXPECT_EQ(wait_for(run.pid), 0);
+    EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"in.ppm", "outfirst.png", "outsecond.png"}));
+}
+
+// A file-size limit of a third of an output: its writing fails part-way
+// with EFBIG (pixremap itself keeps SIGXFSZ from ending it), the old file
+// stays and no temporary is left.
+TEST_F(interrupted, a_file_size_limit_part_way_fails_the_output_cleanly)
+{
+    write_large_input(dir / "in.ppm");
+    const spawned whole = start_pixremap(dir);
+    ASSERT_EQ(wait_for(whole.pid), 0);
+    const auto limit = static_cast<rlim_t>(fs::file_size(dir / "outfirst.png") / 3);
+    ASSERT_GT(limit, 1u << 20);
+    write_file(dir / "outfirst.png", "old first");
+    fs::remove(dir / "outsecond.png");
+    const run_result run = run_pixremap(dir, {"in.ppm"}, [limit] {
+        const rlimit cap{limit, limit};
+        setrlimit(RLIMIT_FSIZE, &cap);
+    });
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "pixremap: cannot write 'outfirst.png': File too large\n"
+                       "pixremap: cannot write 'outsecond.png': File too large\n");
+    EXPECT_EQ(read_file(dir / "outfirst.png"), "old first");
+    EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"in.ppm", "outfirst.png"}));
+}
+
+} // namespace
