@@ -1,30 +1,34 @@
 #!/usr/bin/env bash
-# Builds the fuzz target with clang-14's libFuzzer, AddressSanitizer and
+# Builds a fuzz target with clang-14's libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer in build-fuzz/, and fuzzes it.
 #
-#     fuzz/run.sh [SECONDS] [libFuzzer options...]     (default 600 seconds)
+#     fuzz/run.sh [TARGET] [SECONDS] [libFuzzer options...]
 #
-# The seed corpus is every fixture (one or more of each format), every
-# regression file and PngSuite; what the fuzzer learns goes to fuzz/corpus/ (not kept in
-# git), crashes to fuzz/crashes/. A crash found is a file to add to
+# TARGET is decode (the whole run in memory, the default) or png_write (the
+# PNG writer against stb_image_write); SECONDS defaults to 600. The seed
+# corpus is every fixture (one or more of each format), every regression
+# file and PngSuite; what the fuzzer learns goes to fuzz/corpus/TARGET/ (not
+# kept in git), crashes to fuzz/crashes/. A crash found is a file to add to
 # tests/hostile/ once the tool handles it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
 need_packages "${build_packages[@]}" clang-14 libclang-rt-14-dev
 
+target=decode
+case ${1:-} in decode|png_write) target=$1; shift ;; esac
 seconds=${1:-600}
 shift || true
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPIXREMAP_SANITIZE=ON -DPIXREMAP_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build build-fuzz -j "$(nproc)" --target fuzz_decode
+cmake --build build-fuzz -j "$(nproc)" --target "fuzz_$target"
 
-mkdir -p fuzz/corpus fuzz/crashes fuzz/seeds
+mkdir -p "fuzz/corpus/$target" fuzz/crashes fuzz/seeds
 # Seeds: the fixtures and the regression files that don't hang by design.
 for f in tests/fixtures/* tests/hostile/* tests/pngsuite/*/*; do
     case $f in *.md|*.py|*endless*) continue ;; esac
     cp -n "$f" fuzz/seeds/
 done
-exec build-fuzz/fuzz/fuzz_decode fuzz/corpus fuzz/seeds \
+exec "build-fuzz/fuzz/fuzz_$target" "fuzz/corpus/$target" fuzz/seeds \
     -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 -max_len=262144 \
-    -artifact_prefix=fuzz/crashes/ -print_final_stats=1 "$@"
+    -artifact_prefix="fuzz/crashes/$target-" -print_final_stats=1 "$@"
