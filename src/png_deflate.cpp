@@ -2,7 +2,8 @@
 //
 // Written here rather than taken from a library because the bytes must be
 // stb_image_write's own, and no library makes stb's choices: zlib and
-// libdeflate find other (better) matches. The Adler-32 comes from zlib.
+// libdeflate find other (better) matches. The Adler-32 comes from
+// libdeflate.
 //
 // stb's rules, which every choice below keeps (its stbi_zlib_compress):
 //  - Positions are visited from the start while 3 or more bytes follow; the
@@ -36,7 +37,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #if defined(__x86_64__) && defined(__SSE2__)
 #include <emmintrin.h>
@@ -517,7 +518,7 @@ void start_stream(png_deflate *z)
     z->end = z->at = 0;
     z->base = 0;
     z->shift = 0;
-    z->adler = static_cast<std::uint32_t>(adler32_z(0, nullptr, 0));
+    z->adler = 1;
     z->bits = 0;
     z->bit_count = 0;
     z->out_used = 0;
@@ -577,11 +578,11 @@ unsigned char *png_deflate_space(png_deflate *z, std::size_t *room)
 bool png_deflate_commit(png_deflate *z, std::size_t n)
 {
     if (z->stored) {
-        z->adler = static_cast<std::uint32_t>(adler32_z(z->adler, z->window, n));
+        z->adler = libdeflate_adler32(z->adler, z->window, n);
         put_stored(z, z->window, n);
         return !z->failed;
     }
-    z->adler = static_cast<std::uint32_t>(adler32_z(z->adler, z->window + z->end, n));
+    z->adler = libdeflate_adler32(z->adler, z->window + z->end, n);
     z->end += n;
     encode_available(z);
     if (past_stored_bound(z)) {

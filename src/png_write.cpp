@@ -7,13 +7,13 @@
 // as they come, each chunk's length written into its place once known.
 // Should the compressed stream outgrow the stored form (noise), it is cut
 // off, the sink truncated back to the first IDAT, and the rows fed once
-// more to make the stored form. CRC-32s come from zlib.
+// more to make the stored form. CRC-32s come from libdeflate.
 #include "png_write.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include "png_deflate.h"
 #include "png_filter.h"
@@ -28,7 +28,7 @@ struct image {
 
 std::uint32_t crc_of(std::uint32_t crc, const unsigned char *bytes, std::size_t size)
 {
-    return static_cast<std::uint32_t>(crc32_z(crc, bytes, size));
+    return libdeflate_crc32(crc, bytes, size);
 }
 
 void put32(unsigned char *at, std::uint32_t v)
@@ -76,7 +76,7 @@ bool put_stream(void *context, const unsigned char *bytes, std::size_t size)
             c->chunk_start = c->written;
             c->used = 0;
             c->open = true;
-            c->crc = crc_of(static_cast<std::uint32_t>(crc32_z(0, nullptr, 0)), head + 4, 4);
+            c->crc = crc_of(0, head + 4, 4);
             if (!sink_write(c, head, 8))
                 return false;
         }
@@ -155,7 +155,7 @@ png_write_status write_image(const png_sink &sink, const image &im, int channels
     put32(head + 20, height);
     head[24] = 8;
     head[25] = static_cast<unsigned char>(colour_type[channels]);
-    put32(head + 29, crc_of(static_cast<std::uint32_t>(crc32_z(0, nullptr, 0)), head + 12, 17));
+    put32(head + 29, crc_of(0, head + 12, 17));
     if (!sink_write(&chunks, head, sizeof head)) {
         png_deflate_end(&z);
         return png_write_status::sink_failed;

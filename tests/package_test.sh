@@ -5,8 +5,8 @@
 #  - `cpack -G DEB` gives pixremap_VERSION_ARCH.deb, unpacked with
 #    `dpkg-deb -x` (never installed), holding the tool, the gzipped manual
 #    page, copyright and changelog, with Depends computed from the binary
-#    (libc6, libstdc++6, libseccomp2; not libstb, which is compiled in) and
-#    Built-Using naming libstb;
+#    (libc6, libstdc++6, libseccomp2, libdeflate0; not libstb, which is
+#    compiled in) and Built-Using naming libstb;
 #  - the installed and the unpacked tool make, from the example image, the
 #    same bytes as the tool in the build tree.
 #
@@ -56,7 +56,7 @@ deb=$(ls "$work"/package/pixremap_"$version"_*.deb 2>/dev/null | head -1)
 control=$(dpkg-deb -f "$deb")
 echo "$control" | grep -q "^Version: $version$" || fail "package version is not $version"
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libc6 libstdc++6 libseccomp2; do
+for needed in libc6 libstdc++6 libseccomp2 libdeflate0; do
     echo "$depends" | grep -q "\b$needed\b" || fail "Depends lacks $needed: $depends"
 done
 echo "$depends" | grep -q "libstb" && fail "Depends names libstb, which is compiled in: $depends"
