@@ -7,6 +7,8 @@
 #    page, copyright and changelog, with Depends computed from the binary
 #    (libc6, libstdc++6, libseccomp2, libdeflate0; not libstb, which is
 #    compiled in) and Built-Using naming libstb;
+#  - the copyright file gives pixremap's own files the Expat (MIT) licence
+#    with LICENSE's text, which the README names too;
 #  - the installed and the unpacked tool make, from the example image, the
 #    same bytes as the tool in the build tree.
 #
@@ -74,6 +76,18 @@ extra=$(cd "$work/unpacked" && find . -type f | sort | grep -v -x -e ./usr/bin/p
 [ -z "$extra" ] || fail "the package holds unexpected files: $extra"
 zcat "$work/unpacked/usr/share/doc/pixremap/changelog.gz" | head -1 | grep -q "^pixremap ($version)" ||
     fail "the changelog's newest entry is not $version"
+# The licence, stated alike in LICENSE, the copyright file and the README:
+# MIT (Debian's name: Expat) for pixremap's own files, with LICENSE's text.
+copyright=$work/unpacked/usr/share/doc/pixremap/copyright
+awk '/^Files: \*$/ { own = 1; next } own && /^License:/ { print; exit }' "$copyright" |
+    grep -qx "License: Expat" || fail "the copyright file gives pixremap's own files no Expat licence"
+licence_text() { tr -s ' \n' '  ' | sed 's/^ //; s/ $//'; }
+expected=$(sed '1,/^Copyright/d' "$source/LICENSE" | licence_text)
+actual=$(awk -v RS= 'index($0, "License: Expat\n") == 1 { sub(/^[^\n]*\n/, ""); print }' "$copyright" |
+    sed 's/^ \.$//; s/^ //' | licence_text)
+[ "$expected" = "$actual" ] || fail "the copyright file's Expat text is not LICENSE's"
+grep -q "^Copyright (c) 2026 the pixremap developers$" "$source/LICENSE" || fail "LICENSE names no copyright holder"
+grep -qi "MIT licen[cs]e" "$source/README.md" || fail "the README does not state the licence"
 outputs_of "$work/unpacked/usr/bin/pixremap" "$work/from-package"
 same_outputs "$work/from-package"
 echo "package_test: all checks passed"
