@@ -26,4 +26,5 @@ need_packages() {
 # What building the tool needs.
 build_packages=(cmake make g++ pkg-config libstb-dev libseccomp-dev libdeflate-dev)
 # What the tests need besides.
-test_packages=(googletest libgtest-dev libpng-dev libbenchmark-dev dpkg-dev file groff-base time bc python3-pil)
+test_packages=(googletest libgtest-dev libpng-dev libbenchmark-dev dpkg-dev file groff-base time bc python3-pil
+               parallel rsync)
