@@ -6,8 +6,8 @@
 // libdeflate.
 //
 // stb's rules, which every choice below keeps (its stbi_zlib_compress):
-//  - Positions are visited from the start while 3 or more bytes follow; the
-//    3 bytes at a position are hashed into one of 16384 buckets.
+//  - Positions are visited from the start while more than 3 bytes are left;
+//    the 3 bytes at a position are hashed into one of 16384 buckets.
 //  - The candidates are the bucket's positions no more than 32767 bytes
 //    back. A match is as long as the bytes agree, at most 258 and at most
 //    what is left of the data; the longest of 3 or more wins, and of equal
@@ -18,18 +18,27 @@
 //  - Lazy matching: if the next position's bucket holds a candidate no more
 //    than 32767 bytes back from that next position whose match is longer,
 //    the current byte is a literal instead.
-//  - The last positions, with fewer than 3 bytes after them... are literals;
-//    then the end-of-block code and zero bits to the next byte.
+//  - The last 3 bytes are literals; then the end-of-block code and zero
+//    bits to the next byte.
 //
-// What is done differently, with the same outcome: buckets are searched
-// newest first, taking a candidate only when it is strictly longer, and
-// stopping once nothing can be longer; a candidate is passed over when the
-// byte that would make it longer than the best so far differs; positions
-// are counted from an origin some way before the window, which moves up
-// only every 256 MiB (positions are 32-bit); a position that falls behind
-// the new origin is kept as the origin itself, which is then always more
-// than 32767 bytes back, so it is still counted in its bucket but never
-// matched, as stb's stale entries are.
+// What is done differently, with the same outcome:
+//  - The lazy check is the next position's own search, done in full: it
+//    sees the same bucket the next position would (the current position is
+//    already in it), so when the current byte becomes a literal its result
+//    is the next position's match, and no search is done twice.
+//  - Each bucket keeps the first 4 bytes at each of its positions beside
+//    it, compared with vector instructions: with no candidate agreeing in
+//    4, the newest agreeing in 3 is the match, without reading the data;
+//    only candidates agreeing in 4 are compared further, 8 bytes at a time.
+//    Of those, the one ranking highest by length, then position, wins: the
+//    newest of the longest, as stb's newest-wins loop finds it.
+//  - The hashes of the positions ahead are computed a block at a time,
+//    four at once, and the buckets to come are fetched early.
+//  - Positions are 32-bit and counted from an origin some way before the
+//    window, which moves up only every 256 MiB; a position that falls
+//    behind the new origin is kept as the origin itself, which is then
+//    always more than 32767 bytes back, so it is still counted in its
+//    bucket but never matched, as stb's stale entries are.
 #include "png_deflate.h"
 
 #include <algorithm>
@@ -312,14 +321,15 @@ std::uint32_t first_four(const unsigned char *p)
     const unsigned char *const w = z->window;
     const png_deflate_bucket &b = z->buckets[hash];
     const std::int32_t here = static_cast<std::int32_t>(i) + z->shift;
-    const unsigned char *const origin = w - z->shift;
+    // Where a position in reach is in the window.
+    const auto at = [&](std::int32_t p) { return w + (p - z->shift); };
     const candidates c = sort_bucket(b, z->counts[hash], here - farthest, first_four(w + i));
     if (limit < 8) [[unlikely]] {
         std::uint64_t rank = std::uint64_t{2} << 32;
         for (unsigned reach = c.reach; reach != 0; reach &= reach - 1) {
             const std::int32_t p = b.at[bucket_size - 1 - __builtin_ctz(reach)];
             std::size_t n = 0;
-            while (n < limit && origin[p + n] == w[i + n])
+            while (n < limit && at(p)[n] == w[i + n])
                 ++n;
             rank = std::max(rank, std::uint64_t{n} << 32 | static_cast<std::uint32_t>(p));
         }
@@ -333,7 +343,7 @@ std::uint32_t first_four(const unsigned char *p)
     std::uint64_t rank = 0;
     for (unsigned four = c.four; four != 0; four &= four - 1) {
         const std::int32_t p = b.at[bucket_size - 1 - __builtin_ctz(four)];
-        const std::uint64_t n = 4 + match_length(origin + p + 4, w + i + 4, limit - 4);
+        const std::uint64_t n = 4 + match_length(at(p) + 4, w + i + 4, limit - 4);
         rank = std::max(rank, n << 32 | static_cast<std::uint32_t>(p));
         if (n == limit)
             break;  // newest first: nothing after it ranks higher
@@ -387,7 +397,7 @@ void encode(png_deflate *z, std::size_t stop)
     // next, and the buckets ahead can be fetched early.
     std::uint16_t *const hashes = z->hashes;
     std::size_t hashed_from = i, hashed_to = i;
-    // Asked for at most a match and one further on than i, up to stop.
+    // Asked for positions up to stop, at most a match and one on from i.
     const auto hash_at = [&](std::size_t at) -> std::uint32_t {
         if (at >= hashed_to) [[unlikely]] {
             hashed_from = i;
@@ -418,10 +428,10 @@ void encode(png_deflate *z, std::size_t stop)
         z->counts[current.hash] = static_cast<unsigned char>(count + 1);
 
         // Where the search goes after the next: one on, or past a match.
-        if (i + current.best < stop) {
+        if (i + 2 <= stop)
             fetch_bucket(i + 2);
+        if (current.best >= 3 && i + current.best <= stop)
             fetch_bucket(i + current.best);
-        }
 
         // The next position's match, which decides whether this one is
         // used (lazy matching) and is the next one's own if it isn't.
