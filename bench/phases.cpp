@@ -1,16 +1,19 @@
-// phases: the steps of a pixremap run, timed one by one on the given images.
+// phases: the steps of a pixremap run, timed one by one on the given images,
+// each image in a process of its own.
 //
 //     phases [--runs N] IMAGE...        (N defaults to 5)
 //
 // For each image it runs the tool's own steps N times, in a temporary
 // directory: load (the confined decoder, as the tool does it), pass 1, save
 // outfirst.png, pass 2, save outsecond.png, release. Beside them it times,
-// once a run, decoding the same file without confinement, and, once an image,
-// encoding each output to memory (in the second run, so that the first run's
-// peak memory is the tool's own), so that the confinement's cost and the
-// file writing's cost can be told apart from stb's own work. It prints each
-// phase's median and its share of the run, and the peak resident memory of
-// the first run's own process (the decoder's process is apart).
+// once a run, decoding the same file without confinement, so that the
+// confinement's cost can be told apart from stb's own work, and, once an
+// image (in the second run, so that the first run's peak memory is the
+// tool's own), writing each output to memory with pixremap's PNG writer and
+// with stb_image_write, checking that they agree. It prints each phase's
+// median and its share of the run, both writers' throughput, and the peak
+// resident memory of the first run's own process (the decoder's process,
+// which /usr/bin/time counts in, is apart).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -120,6 +123,87 @@ encode_times encode_to_memory(const unsigned char *pixels, int w, int h, int c)
     return t;
 }
 
+// The report for one image; in a process of its own, so that what one
+// image's run leaves in the heap doesn't count towards the next one's peak.
+int report(const char *name, int runs, const fs::path &work, const fs::path &home)
+{
+    const std::string path = fs::absolute(name).string();
+    std::vector<double> load, pass1, save1, pass2, save2, release, unconfined;
+    encode_times encode1, encode2;
+    double parent_peak = 0;
+    reset_peak_resident();
+    int w = 0, h = 0, c = 0;
+    for (int run = 0; run < runs; ++run) {
+        fs::current_path(work);
+        std::string reason;
+        auto t = clock_type::now();
+        unsigned char *pixels = load_image(path.c_str(), &w, &h, &c, &reason);
+        load.push_back(seconds_since(t));
+        if (!pixels) {
+            std::fprintf(stderr, "phases: cannot read '%s': %s\n", path.c_str(), reason.c_str());
+            return 1;
+        }
+        t = clock_type::now();
+        remap_pixels<digit_remap>(pixels, w, h, c);
+        pass1.push_back(seconds_since(t));
+        if (run == 1 || runs == 1)
+            encode1 = encode_to_memory(pixels, w, h, c);
+        t = clock_type::now();
+        save_png("outfirst.png", pixels, w, h, c, &reason);
+        save1.push_back(seconds_since(t));
+        t = clock_type::now();
+        remap_pixels<bit_remap>(pixels, w, h, c);
+        pass2.push_back(seconds_since(t));
+        if (run == 1 || runs == 1)
+            encode2 = encode_to_memory(pixels, w, h, c);
+        t = clock_type::now();
+        save_png("outsecond.png", pixels, w, h, c, &reason);
+        save2.push_back(seconds_since(t));
+        if (run == 0)
+            parent_peak = peak_resident();
+        t = clock_type::now();
+        release_image(pixels, w, h, c);
+        release.push_back(seconds_since(t));
+        unconfined.push_back(decode_unconfined(path.c_str()));
+    }
+    fs::current_path(home);
+
+    const double m_load = median(load), m_in = median(unconfined);
+    const double m_p1 = median(pass1), m_p2 = median(pass2);
+    const double m_s1 = median(save1), m_s2 = median(save2), m_rel = median(release);
+    const double total = m_load + m_p1 + m_s1 + m_p2 + m_s2 + m_rel;
+    const double confinement = m_load - m_in;
+    const double ours = confinement + m_p1 + m_p2 + m_rel;
+    std::printf("%s: %dx%d, %d channels, median of %d runs\n", name, w, h, c, runs);
+    const auto row = [total](const char *phase, double s) {
+        std::printf("  %-34s %9.1f ms %6.2f%%\n", phase, s * 1e3, 100 * s / total);
+    };
+    row("load (confined decode)", m_load);
+    row("  of which stb decode (unconfined)", m_in);
+    row("  of which confinement and hand-back", confinement);
+    row("pass 1 (digit_remap)", m_p1);
+    row("save outfirst.png (encode, write, sync)", m_s1);
+    row("  PNG writer alone, to memory, once", encode1.ours);
+    row("  stb_image_write alone, once", encode1.stb);
+    row("pass 2 (bit_remap)", m_p2);
+    row("save outsecond.png (encode, write, sync)", m_s2);
+    row("  PNG writer alone, to memory, once", encode2.ours);
+    row("  stb_image_write alone, once", encode2.stb);
+    row("release", m_rel);
+    row("whole run", total);
+    row("pixremap's own: confinement, passes, release", ours);
+    const double image = static_cast<double>(w) * h * c;
+    std::printf("  peak resident memory of the run's own process: %.0f MB, %.2f x the image (%.0f MB), "
+                "image + %.1f MiB\n",
+                parent_peak / 1e6, parent_peak / image, image / 1e6, (parent_peak - image) / 1048576);
+    const double both_ours = encode1.ours + encode2.ours, both_stb = encode1.stb + encode2.stb;
+    std::printf("  encode throughput (both outputs): PNG writer %.0f MB/s, stb_image_write %.0f MB/s, "
+                "%.2f x; same bytes: %s\n",
+                2 * image / both_ours / 1e6, 2 * image / both_stb / 1e6, both_stb / both_ours,
+                encode1.same && encode2.same ? "yes" : "NO");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -134,82 +218,19 @@ int main(int argc, char **argv)
     fs::create_directories(work);
     const fs::path home = fs::current_path();
 
+    int status = 0;
     for (int i = first; i < argc; ++i) {
-        const std::string path = fs::absolute(argv[i]).string();
-        std::vector<double> load, pass1, save1, pass2, save2, release, unconfined;
-        encode_times encode1, encode2;
-        double parent_peak = 0;
-        reset_peak_resident();
-        int w = 0, h = 0, c = 0;
-        for (int run = 0; run < runs; ++run) {
-            fs::current_path(work);
-            std::string reason;
-            auto t = clock_type::now();
-            unsigned char *pixels = load_image(path.c_str(), &w, &h, &c, &reason);
-            load.push_back(seconds_since(t));
-            if (!pixels) {
-                std::fprintf(stderr, "phases: cannot read '%s': %s\n", path.c_str(), reason.c_str());
-                return 1;
-            }
-            t = clock_type::now();
-            remap_pixels<digit_remap>(pixels, w, h, c);
-            pass1.push_back(seconds_since(t));
-            if (run == 1 || runs == 1)
-                encode1 = encode_to_memory(pixels, w, h, c);
-            t = clock_type::now();
-            save_png("outfirst.png", pixels, w, h, c, &reason);
-            save1.push_back(seconds_since(t));
-            t = clock_type::now();
-            remap_pixels<bit_remap>(pixels, w, h, c);
-            pass2.push_back(seconds_since(t));
-            if (run == 1 || runs == 1)
-                encode2 = encode_to_memory(pixels, w, h, c);
-            t = clock_type::now();
-            save_png("outsecond.png", pixels, w, h, c, &reason);
-            save2.push_back(seconds_since(t));
-            if (run == 0)
-                parent_peak = peak_resident();
-            t = clock_type::now();
-            release_image(pixels, w, h, c);
-            release.push_back(seconds_since(t));
-            unconfined.push_back(decode_unconfined(path.c_str()));
+        std::fflush(stdout);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int result = report(argv[i], runs, work, home);
+            std::fflush(stdout);
+            _exit(result);
         }
-        fs::current_path(home);
-
-        const double m_load = median(load), m_in = median(unconfined);
-        const double m_p1 = median(pass1), m_p2 = median(pass2);
-        const double m_s1 = median(save1), m_s2 = median(save2), m_rel = median(release);
-        const double total = m_load + m_p1 + m_s1 + m_p2 + m_s2 + m_rel;
-        const double confinement = m_load - m_in;
-        const double ours = confinement + m_p1 + m_p2 + m_rel;
-        std::printf("%s: %dx%d, %d channels, median of %d runs\n", argv[i], w, h, c, runs);
-        const auto row = [total](const char *name, double s) {
-            std::printf("  %-34s %9.1f ms %6.2f%%\n", name, s * 1e3, 100 * s / total);
-        };
-        row("load (confined decode)", m_load);
-        row("  of which stb decode (unconfined)", m_in);
-        row("  of which confinement and hand-back", confinement);
-        row("pass 1 (digit_remap)", m_p1);
-        row("save outfirst.png (encode, write, sync)", m_s1);
-        row("  PNG writer alone, to memory, once", encode1.ours);
-        row("  stb_image_write alone, once", encode1.stb);
-        row("pass 2 (bit_remap)", m_p2);
-        row("save outsecond.png (encode, write, sync)", m_s2);
-        row("  PNG writer alone, to memory, once", encode2.ours);
-        row("  stb_image_write alone, once", encode2.stb);
-        row("release", m_rel);
-        row("whole run", total);
-        row("pixremap's own: confinement, passes, release", ours);
-        const double image = static_cast<double>(w) * h * c;
-        std::printf("  peak resident memory of the run's own process: %.0f MB, %.2f x the image (%.0f MB), "
-                    "image + %.1f MiB\n",
-                    parent_peak / 1e6, parent_peak / image, image / 1e6, (parent_peak - image) / 1048576);
-        const double both_ours = encode1.ours + encode2.ours, both_stb = encode1.stb + encode2.stb;
-        std::printf("  encode throughput (both outputs): PNG writer %.0f MB/s, stb_image_write %.0f MB/s, "
-                    "%.2f x; same bytes: %s\n",
-                    2 * image / both_ours / 1e6, 2 * image / both_stb / 1e6, both_stb / both_ours,
-                    encode1.same && encode2.same ? "yes" : "NO");
+        int child = 0;
+        if (pid < 0 || waitpid(pid, &child, 0) != pid || !WIFEXITED(child) || WEXITSTATUS(child) != 0)
+            status = 1;
     }
     fs::remove_all(work);
-    return 0;
+    return status;
 }
