@@ -159,37 +159,35 @@ bool failed(png_file *f, ssize_t n)
     return false;
 }
 
+// Writes all the bytes, at `offset`, or where the file is when that is -1.
+bool write_all(png_file *f, const unsigned char *bytes, std::size_t size, off_t offset)
+{
+    while (size > 0) {
+        const ssize_t n = offset < 0 ? write(f->fd, bytes, size) : pwrite(f->fd, bytes, size, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return failed(f, n);
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+        if (offset >= 0)
+            offset += n;
+    }
+    return true;
+}
+
 bool file_write(void *context, const unsigned char *bytes, std::size_t size)
 {
     auto *f = static_cast<png_file *>(context);
     if (f->error || (f->fd < 0 && !open_temp(f)))
         return false;
-    while (size > 0) {
-        const ssize_t n = write(f->fd, bytes, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return failed(f, n);
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return write_all(f, bytes, size, -1);
 }
 
 bool file_rewrite(void *context, std::uint64_t offset, const unsigned char *bytes, std::size_t size)
 {
     auto *f = static_cast<png_file *>(context);
-    while (size > 0 && !f->error) {
-        const ssize_t n = pwrite(f->fd, bytes, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return failed(f, n);
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return !f->error;
+    return !f->error && write_all(f, bytes, size, static_cast<off_t>(offset));
 }
 
 bool file_truncate(void *context, std::uint64_t size)

@@ -377,29 +377,6 @@ TEST_F(in_temp_dir, a_directory_in_the_way_fails_that_output_only)
     EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"outfirst.png", "outsecond.png", "rgba.png"}));
 }
 
-TEST_F(in_temp_dir, a_write_cut_short_leaves_the_old_file_and_no_temporary)
-{
-    put("rgba.png");
-    ASSERT_EQ(run_pixremap(dir, {"rgba.png"}).status, 0);
-    const auto full_size = fs::file_size(dir / "outfirst.png");
-    write_file(dir / "outfirst.png", "the old first output");
-    fs::remove(dir / "outsecond.png");
-
-    // A file-size limit of half an output: the write fails part-way with
-    // EFBIG (SIGXFSZ is ignored so that the process sees the error).
-    const rlim_t limit = full_size / 2;
-    const run_result run = run_pixremap(dir, {"rgba.png"}, [limit] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit cap{limit, limit};
-        setrlimit(RLIMIT_FSIZE, &cap);
-    });
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "pixremap: cannot write 'outfirst.png': File too large\n"
-                       "pixremap: cannot write 'outsecond.png': File too large\n");
-    EXPECT_EQ(read_file(dir / "outfirst.png"), "the old first output");
-    EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"outfirst.png", "rgba.png"}));
-}
-
 // Runs the child as nobody when the tests run as root, so that permissions
 // bite; exits 124 where that isn't possible.
 void become_nobody()
