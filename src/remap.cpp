@@ -19,10 +19,9 @@
 
 #if defined(__x86_64__) && defined(__SSE2__)
 #define PIXREMAP_VECTOR_PASS 1
-#include <emmintrin.h>
-
 #include "remap_blocks.h"
 #include "remap_simd.h"
+#include "vector_sse2.h"
 #endif
 
 namespace {
@@ -44,27 +43,6 @@ void remap_scalar(unsigned char *data, std::size_t pixels)
 }
 
 #ifdef PIXREMAP_VECTOR_PASS
-
-struct sse2_ops {
-    using vec = __m128i;
-    static constexpr std::size_t size = 16;
-    static vec load(const unsigned char *p) { return _mm_loadu_si128(reinterpret_cast<const vec *>(p)); }
-    static void store(unsigned char *p, vec v) { _mm_storeu_si128(reinterpret_cast<vec *>(p), v); }
-    static vec set8(int b) { return _mm_set1_epi8(static_cast<char>(b)); }
-    static vec set16(int w) { return _mm_set1_epi16(static_cast<short>(w)); }
-    static vec set32(int d) { return _mm_set1_epi32(d); }
-    static vec and_(vec a, vec b) { return _mm_and_si128(a, b); }
-    static vec andnot(vec a, vec b) { return _mm_andnot_si128(a, b); }
-    static vec or_(vec a, vec b) { return _mm_or_si128(a, b); }
-    static vec add8(vec a, vec b) { return _mm_add_epi8(a, b); }
-    static vec sub8(vec a, vec b) { return _mm_sub_epi8(a, b); }
-    static vec max8(vec a, vec b) { return _mm_max_epu8(a, b); }
-    static vec cmpeq8(vec a, vec b) { return _mm_cmpeq_epi8(a, b); }
-    static vec slli16(vec a, int n) { return _mm_slli_epi16(a, n); }
-    static vec srli16(vec a, int n) { return _mm_srli_epi16(a, n); }
-    static vec mulhi16(vec a, vec b) { return _mm_mulhi_epu16(a, b); }
-    static vec mullo16(vec a, vec b) { return _mm_mullo_epi16(a, b); }
-};
 
 } // namespace
 
