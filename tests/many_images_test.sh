@@ -84,7 +84,11 @@ cat > "$work/stand-in-ssh" <<SSH
 while [ \$# -gt 0 ]; do case \$1 in -l|-p|-o|-S|-i) shift 2 ;; -*) shift ;; *) break ;; esac; done
 shift
 [ "\${1:-}" = -- ] && shift
-cd "$work/remote" && exec bash -c "\$*"
+# sshd starts the command with the login shell in SHELL, which parallel's
+# worker on the other side runs it with.
+SHELL=\$(getent passwd "\$(id -u)" | cut -d: -f7)
+export SHELL=\${SHELL:-/bin/sh}
+cd "$work/remote" && exec "\$SHELL" -c "\$*"
 SSH
 chmod +x "$work/stand-in-ssh"
 mkdir -p "$work/cluster" && echo "2/stand-in" > "$work/cluster/nodes"
