@@ -143,22 +143,28 @@ int report(const char *name, int runs, const fs::path &work, const fs::path &hom
             std::fprintf(stderr, "phases: cannot read '%s': %s\n", path.c_str(), reason.c_str());
             return 1;
         }
-        t = clock_type::now();
-        remap_pixels<digit_remap>(pixels, w, h, c);
-        pass1.push_back(seconds_since(t));
-        if (run == 1 || runs == 1)
-            encode1 = encode_to_memory(pixels, w, h, c);
-        t = clock_type::now();
-        save_png("outfirst.png", pixels, w, h, c, &reason);
-        save1.push_back(seconds_since(t));
-        t = clock_type::now();
-        remap_pixels<bit_remap>(pixels, w, h, c);
-        pass2.push_back(seconds_since(t));
-        if (run == 1 || runs == 1)
-            encode2 = encode_to_memory(pixels, w, h, c);
-        t = clock_type::now();
-        save_png("outsecond.png", pixels, w, h, c, &reason);
-        save2.push_back(seconds_since(t));
+        // One map and its output: the pass timed, the writers compared on
+        // one run's pixels, the save timed; a save that fails ends the report.
+        const auto map_and_save = [&](void (*remap)(unsigned char *, int, int, int),
+                                      const char *output, std::vector<double> &pass,
+                                      encode_times &encode, std::vector<double> &save) {
+            auto start = clock_type::now();
+            remap(pixels, w, h, c);
+            pass.push_back(seconds_since(start));
+            if (run == 1 || runs == 1)
+                encode = encode_to_memory(pixels, w, h, c);
+            start = clock_type::now();
+            const bool saved = save_png(output, pixels, w, h, c, &reason);
+            save.push_back(seconds_since(start));
+            if (!saved)
+                std::fprintf(stderr, "phases: cannot write '%s': %s\n", output, reason.c_str());
+            return saved;
+        };
+        if (!map_and_save(remap_pixels<digit_remap>, "outfirst.png", pass1, encode1, save1) ||
+            !map_and_save(remap_pixels<bit_remap>, "outsecond.png", pass2, encode2, save2)) {
+            release_image(pixels, w, h, c);
+            return 1;
+        }
         if (run == 0)
             parent_peak = peak_resident();
         t = clock_type::now();
