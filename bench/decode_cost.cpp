@@ -45,12 +45,12 @@ int main(int argc, char **argv)
                                  header.channels * header.sample_bytes;
         const auto budget = decoder_memory_budget(sized ? &header : nullptr);
         codec_reset_peak();
-        codec_limit_memory(static_cast<std::size_t>(budget));
+        codec_limit_memory(budget);
         const double start = cpu_seconds();
         int w = 0, h = 0, c = 0;
         unsigned char *pixels = decode_pixels(&in, &w, &h, &c, &reason);
         const double ms = (cpu_seconds() - start) * 1e3;
-        codec_limit_memory(static_cast<std::size_t>(-1));
+        codec_limit_memory(~0ull);
         const auto peak = static_cast<double>(codec_peak_memory());
         std::printf("%-36s %11.0f %11.0f %8.2f %9.1f %9.2f %8s\n", argv[i], image_bytes, peak,
                     sized && image_bytes > 0 ? peak / image_bytes : 0.0, ms,

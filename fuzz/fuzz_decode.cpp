@@ -97,10 +97,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (sized && static_cast<std::uint64_t>(header.width) * static_cast<std::uint64_t>(header.height) >
                      largest_fuzzed_pixels)
         return 0;
-    codec_limit_memory(static_cast<std::size_t>(decoder_memory_budget(sized ? &header : nullptr)));
+    codec_limit_memory(decoder_memory_budget(sized ? &header : nullptr));
     const decoded_image image = decode_on(0x5a, in);
     const decoded_image again = decode_on(0xa5, in);
-    codec_limit_memory(static_cast<std::size_t>(-1));
+    codec_limit_memory(~0ull);
     if (!same(image, again)) {
         std::fprintf(stderr, "fuzz_decode: the decoded image depends on what memory held before\n");
         std::abort();

@@ -25,9 +25,10 @@
 extern "C" {
 #endif
 
-/* Caps the bytes the library may hold at once; (size_t)-1, the start
-   value, is no cap. */
-void codec_limit_memory(size_t bytes);
+/* Caps the bytes the library may hold at once; a cap past what the
+   address space can hold (on a 32-bit machine, 4 GiB or more) is no cap,
+   and neither is the start value. */
+void codec_limit_memory(unsigned long long bytes);
 
 /* The most bytes the library has held at once since the last
    codec_reset_peak (or since the start). */

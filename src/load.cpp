@@ -33,8 +33,10 @@
 
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <malloc.h>
 #include <seccomp.h>
 #include <sys/mman.h>
+#include <sys/personality.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -55,8 +57,12 @@
 
 namespace {
 
-// The decoder produces at most 2 GiB of samples (its sizes are ints).
-constexpr std::size_t largest_image = std::size_t{1} << 31;
+// The decoder produces at most 2 GiB of samples (its sizes are ints). On a
+// 32-bit machine the reservation for them shares the process's 4 GiB (3 on
+// a 32-bit kernel) with the decoder's own working memory, which needs one
+// to three and a half times the image: a quarter of it, 1 GiB, leaves the
+// decoder room for any image that size.
+constexpr std::size_t largest_image = sizeof(void *) >= 8 ? std::size_t{1} << 31 : std::size_t{1} << 30;
 
 // The fixed part of both budgets: what any file gets, sized or not.
 constexpr std::uint64_t memory_allowance = 64ull << 20;
@@ -77,15 +83,22 @@ constexpr std::uint64_t address_space_slack = largest_image + (256ull << 20);
 constexpr std::uint64_t largest_declared = 4ull << 30;
 
 // The bytes of the decoded image at the header's sample size, counting
-// whole 16x16 blocks (JPEG decodes in blocks of up to 16x16 pixels).
+// whole 16x16 blocks (JPEG decodes in blocks of up to 16x16 pixels), at
+// most largest_declared. Each side is under 2^32, so their product fits in
+// 64 bits; once it passes largest_declared the rest can't bring it back.
 std::uint64_t declared_bytes(const image_header &h)
 {
     const auto w = (static_cast<std::uint64_t>(std::max(h.width, 0)) + 15) / 16 * 16;
     const auto v = (static_cast<std::uint64_t>(std::max(h.height, 0)) + 15) / 16 * 16;
     const auto c = static_cast<std::uint64_t>(std::clamp(h.channels, 1, 4));
-    const auto bytes = w * v * c * static_cast<std::uint64_t>(std::clamp(h.sample_bytes, 1, 4));
-    return std::min(bytes, largest_declared);
+    const auto s = static_cast<std::uint64_t>(std::clamp(h.sample_bytes, 1, 4));
+    const std::uint64_t pixels = w * v;
+    return pixels > largest_declared ? largest_declared : std::min(pixels * c * s, largest_declared);
 }
+
+// Resource limits are 64-bit in this build (_FILE_OFFSET_BITS=64, also on
+// 32-bit machines), so no budget is cut short on its way to the kernel.
+static_assert(sizeof(rlim_t) >= sizeof(std::uint64_t));
 
 // What the child tells the parent, one report per write. It is smaller than
 // PIPE_BUF, so a report is never split or mixed with another.
@@ -116,8 +129,55 @@ void send(int fd, const decoder_report &report)
 
 void limit(int resource, std::uint64_t soft, std::uint64_t hard)
 {
-    const rlimit value = {static_cast<rlim_t>(soft), static_cast<rlim_t>(hard)};
+    const rlimit value = {std::min<std::uint64_t>(soft, RLIM_INFINITY),
+                          std::min<std::uint64_t>(hard, RLIM_INFINITY)};
     setrlimit(resource, &value);
+}
+
+// The system calls the decoder may make, by name: each architecture's C
+// library makes its own (i386 and armhf seek with _llseek and map with
+// mmap2, the 64-bit ones with lseek and mmap), and a name this architecture
+// doesn't have is left out. `fd` limits the call to that descriptor
+// (argument 0), `no_exec` to memory that isn't executable (argument 2).
+struct allowed_call {
+    const char *name;
+    enum { any, fd_input, fd_report, no_exec } rule;
+};
+
+constexpr allowed_call decoder_calls[] = {
+    {"read", allowed_call::fd_input},     {"lseek", allowed_call::fd_input},
+    {"_llseek", allowed_call::fd_input},  {"write", allowed_call::fd_report},
+    {"mmap", allowed_call::no_exec},      {"mmap2", allowed_call::no_exec},
+    {"mprotect", allowed_call::no_exec},  {"munmap", allowed_call::any},
+    {"mremap", allowed_call::any},        {"brk", allowed_call::any},
+    {"madvise", allowed_call::any},       {"exit", allowed_call::any},
+    {"exit_group", allowed_call::any},    {"rt_sigreturn", allowed_call::any},
+    {"sigreturn", allowed_call::any},
+};
+
+// Whether a mapping call takes its arguments through a block in memory,
+// which a filter can't read, so that the protection asked for can't be
+// checked: i386's old mmap (its C library maps with mmap2), and both of
+// s390's. Such a call is refused as if memory had run out, and where that
+// leaves no way to map memory, the decoder's heap grows with brk alone.
+bool arguments_in_memory(const char *name)
+{
+#if defined(__s390__)
+    return std::strcmp(name, "mmap") == 0 || std::strcmp(name, "mmap2") == 0;
+#elif defined(__i386__)
+    return std::strcmp(name, "mmap") == 0;
+#else
+    (void)name;
+    return false;
+#endif
+}
+
+bool can_map_memory()
+{
+    for (const char *name : {"mmap", "mmap2"})
+        if (seccomp_syscall_resolve_name(name) >= 0 && !arguments_in_memory(name))
+            return true;
+    return false;
 }
 
 // Allows only what decoding needs. Any other system call kills the child
@@ -130,14 +190,21 @@ bool install_filter(int input_fd, int report_fd)
     const auto fd_is = [](int fd) { return SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(fd)); };
     const auto no_exec = SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0);
     int bad = 0;
-    bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(read), 1, fd_is(input_fd));
-    bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(lseek), 1, fd_is(input_fd));
-    bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(write), 1, fd_is(report_fd));
-    bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mmap), 1, no_exec);
-    bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mprotect), 1, no_exec);
-    for (const int call : {SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(brk), SCMP_SYS(madvise),
-                           SCMP_SYS(exit), SCMP_SYS(exit_group), SCMP_SYS(rt_sigreturn)})
-        bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0);
+    for (const allowed_call &call : decoder_calls) {
+        const int nr = seccomp_syscall_resolve_name(call.name);
+        if (nr < 0)  // not a call of this architecture
+            continue;
+        if (arguments_in_memory(call.name)) {
+            bad |= seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOMEM), nr, 0);
+            continue;
+        }
+        switch (call.rule) {
+        case allowed_call::any: bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, nr, 0); break;
+        case allowed_call::fd_input: bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, nr, 1, fd_is(input_fd)); break;
+        case allowed_call::fd_report: bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, nr, 1, fd_is(report_fd)); break;
+        case allowed_call::no_exec: bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, nr, 1, no_exec); break;
+        }
+    }
     // Lowering its own limits once the header is read.
     for (const int resource : {RLIMIT_CPU, RLIMIT_AS})
         bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prlimit64), 2,
@@ -182,7 +249,7 @@ void drop_capabilities()
     const image_header *declared = report.sized ? &report.header : nullptr;
     const std::uint64_t memory = decoder_memory_budget(declared);
     const std::uint64_t seconds = decoder_time_budget(declared);
-    codec_limit_memory(static_cast<std::size_t>(memory));
+    codec_limit_memory(memory);
     limit(RLIMIT_CPU, seconds, seconds + 1);
 #ifndef PIXREMAP_ADDRESS_SANITIZER
     // The kernel's own cap behind the decoder's count.
@@ -221,6 +288,14 @@ std::string printable(const char *text, std::size_t size)
     return shown.empty() ? "the decoder failed" : shown;
 }
 
+// "signal 11, Segmentation fault": the number this machine gives the
+// signal, and its description.
+std::string signal_text(int sig)
+{
+    const char *description = strsignal(sig);
+    return "signal " + std::to_string(sig) + (description ? std::string(", ") + description : "");
+}
+
 // What became of a child that handed back no image.
 std::string explain_end(int status, const rusage &usage, const decoder_report &header)
 {
@@ -233,12 +308,11 @@ std::string explain_end(int status, const rusage &usage, const decoder_report &h
             return "the decoder was stopped after " + std::to_string(seconds) +
                    " seconds of processor time on this file (it may be made to hang it)";
         if (sig == SIGSYS)
-            return "the decoder was stopped for trying something outside its confinement "
-                   "(signal 31); the file may be an attack";
+            return "the decoder was stopped for trying something outside its confinement (" +
+                   signal_text(sig) + "); the file may be an attack";
         if (sig == SIGKILL)
-            return "the decoder was killed (signal 9), possibly for lack of memory";
-        return "the decoder crashed on this file (signal " + std::to_string(sig) + ", " +
-               strsignal(sig) + ")";
+            return "the decoder was killed (" + signal_text(sig) + "), possibly for lack of memory";
+        return "the decoder crashed on this file (" + signal_text(sig) + ")";
     }
     return "the decoder stopped without a result (exit status " +
            std::to_string(WEXITSTATUS(status)) + ")";
@@ -282,6 +356,14 @@ bool confine_decoder(int input_fd, int report_fd)
 {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     limit(RLIMIT_CORE, 0, 0);
+    // Readable memory must not become executable behind the filter's back
+    // (a personality the caller may have set, as `setarch -X` does).
+    const int persona = personality(0xffffffff);
+    if (persona != -1 && (persona & READ_IMPLIES_EXEC))
+        personality(static_cast<unsigned long>(persona & ~READ_IMPLIES_EXEC));
+    // Where no mapping call can be checked, the heap grows with brk alone.
+    if (!can_map_memory())
+        mallopt(M_MMAP_MAX, 0);
     // Until the header is read, the fixed allowance of processor time; the
     // hard limit is the most any declared size could be given.
     limit(RLIMIT_CPU, time_allowance, time_allowance + largest_declared / image_bytes_per_second + 1);

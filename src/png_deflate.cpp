@@ -27,13 +27,16 @@
 //    already in it), so when the current byte becomes a literal its result
 //    is the next position's match, and no search is done twice.
 //  - Each bucket keeps the first 4 bytes at each of its positions beside
-//    it, compared with vector instructions: with no candidate agreeing in
+//    it, compared all at once (png_deflate_kernels.h, with vector
+//    instructions where the build has them): with no candidate agreeing in
 //    4, the newest agreeing in 3 is the match, without reading the data;
-//    only candidates agreeing in 4 are compared further, 8 bytes at a time.
+//    only candidates agreeing in 4 are compared further, 8 bytes at a time
+//    (in either byte order).
 //    Of those, the one ranking highest by length, then position, wins: the
 //    newest of the longest, as stb's newest-wins loop finds it.
 //  - The hashes of the positions ahead are computed a block at a time,
-//    four at once, and the buckets to come are fetched early.
+//    four at once where there are vector instructions, and the buckets to
+//    come are fetched early.
 //  - Positions are 32-bit and counted from an origin some way before the
 //    window, which moves up only every 256 MiB; a position that falls
 //    behind the new origin is kept as the origin itself, which is then
@@ -48,15 +51,23 @@
 
 #include <libdeflate.h>
 
-#if defined(__x86_64__) && defined(__SSE2__)
-#include <emmintrin.h>
-#define PIXREMAP_VECTOR_BUCKETS 1
+#include "png_deflate_kernels.h"
+#ifdef PIXREMAP_X86_64
+#include "x86/png_deflate_sse2.h"
 #endif
 
 namespace {
 
-constexpr int bucket_count = 16384;
-constexpr int bucket_size = 16;      // 2 x stb's quality 8
+// The bucket search and the hashing: vector forms where the build has
+// them, the portable ones otherwise.
+#ifdef PIXREMAP_X86_64
+using bucket_kernels = sse2_bucket_kernels;
+#else
+using bucket_kernels = portable_bucket_kernels;
+#endif
+
+constexpr int bucket_count = deflate_bucket_count;
+constexpr int bucket_size = deflate_bucket_size;  // 2 x stb's quality 8
 static_assert(bucket_size == sizeof(png_deflate_bucket::at) / sizeof(std::int32_t));
 constexpr int farthest = 32767;      // the farthest a match may reach back
 constexpr std::size_t longest = 258;
@@ -73,18 +84,6 @@ constexpr std::size_t lookahead = 1 + longest + 3;
 constexpr std::size_t out_size = 1 << 16;
 constexpr std::size_t hash_block = 4096;  // positions hashed at a time
 constexpr std::size_t stored_block = 32767;
-
-[[gnu::always_inline]] inline std::uint32_t stb_hash(const unsigned char *p)
-{
-    std::uint32_t hash = p[0] + (p[1] << 8) + (p[2] << 16);
-    hash ^= hash << 3;
-    hash += hash >> 5;
-    hash ^= hash << 4;
-    hash += hash >> 17;
-    hash ^= hash << 25;
-    hash += hash >> 6;
-    return hash & (bucket_count - 1);
-}
 
 // The fixed Huffman codes, bit-reversed for output, and the length and
 // distance codes with their extra bits in one value each.
@@ -238,56 +237,18 @@ std::size_t match_length(const unsigned char *a, const unsigned char *b, std::si
         std::uint64_t x, y;
         std::memcpy(&x, a + n, 8);
         std::memcpy(&y, b + n, 8);
-        if (x != y)
-            return std::min(limit, n + static_cast<std::size_t>(__builtin_ctzll(x ^ y) / 8));
+        if (x != y) {
+            // The first byte that differs is the lowest one in memory: the
+            // low end of the word on a little-endian machine, the high end
+            // on a big-endian one.
+            const std::uint64_t d = x ^ y;
+            const int first = std::endian::native == std::endian::little ? std::countr_zero(d)
+                                                                         : std::countl_zero(d);
+            return std::min(limit, n + static_cast<std::size_t>(first / 8));
+        }
         n += 8;
     }
     return limit;
-}
-
-// Three masks over a bucket's positions, newest first (bit k for position
-// 15 - k, so that counting up from bit 0 visits the newest first): those no
-// further back than `lowest`, and of them those whose first 3 and first 4
-// bytes are those of `head`.
-struct candidates {
-    unsigned reach, three, four;
-};
-
-[[gnu::always_inline]] inline candidates sort_bucket(const png_deflate_bucket &b, unsigned count,
-                                                     std::int32_t lowest, std::uint32_t head)
-{
-    const unsigned filled = 0xffffu << (bucket_size - count) & 0xffffu;
-#ifdef PIXREMAP_VECTOR_BUCKETS
-    const __m128i floor = _mm_set1_epi32(lowest - 1);
-    const __m128i four = _mm_set1_epi32(static_cast<int>(head));
-    const __m128i low3 = _mm_set1_epi32(0x00ffffff);
-    const __m128i three = _mm_and_si128(four, low3);
-    const auto bits = [](__m128i lanes) {  // the lanes' top bits, last lane first
-        return static_cast<unsigned>(
-            _mm_movemask_ps(_mm_castsi128_ps(_mm_shuffle_epi32(lanes, _MM_SHUFFLE(0, 1, 2, 3)))));
-    };
-    candidates c = {0, 0, 0};
-    for (int k = 0; k < 4; ++k) {
-        const __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b.at + 4 * k));
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b.head + 4 * k));
-        const int shift = 12 - 4 * k;
-        c.reach |= bits(_mm_cmpgt_epi32(at, floor)) << shift;
-        c.three |= bits(_mm_cmpeq_epi32(_mm_and_si128(bytes, low3), three)) << shift;
-        c.four |= bits(_mm_cmpeq_epi32(bytes, four)) << shift;
-    }
-#else
-    candidates c = {0, 0, 0};
-    for (unsigned j = 0; j < bucket_size; ++j) {
-        const unsigned bit = 1u << (bucket_size - 1 - j);
-        c.reach |= b.at[j] >= lowest ? bit : 0;
-        c.three |= ((b.head[j] ^ head) & 0x00ffffff) == 0 ? bit : 0;
-        c.four |= b.head[j] == head ? bit : 0;
-    }
-#endif
-    c.reach &= filled;
-    c.three &= c.reach;
-    c.four &= c.reach;
-    return c;
 }
 
 // The longest match for the position at offset i, as stb finds it: of the
@@ -299,15 +260,6 @@ struct match {
     std::size_t best;
     std::int32_t from;
 };
-
-std::uint32_t first_four(const unsigned char *p)
-{
-    std::uint32_t v;
-    std::memcpy(&v, p, 4);
-    if constexpr (std::endian::native == std::endian::big)
-        v = __builtin_bswap32(v);
-    return v;
-}
 
 // The bucket's first four bytes at each position decide most searches
 // without reading the window: with none agreeing in all four, the newest
@@ -323,7 +275,7 @@ std::uint32_t first_four(const unsigned char *p)
     const std::int32_t here = static_cast<std::int32_t>(i) + z->shift;
     // Where a position in reach is in the window.
     const auto at = [&](std::int32_t p) { return w + (p - z->shift); };
-    const candidates c = sort_bucket(b, z->counts[hash], here - farthest, first_four(w + i));
+    const candidates c = bucket_kernels::sort_bucket(b, z->counts[hash], here - farthest, first_four(w + i));
     if (limit < 8) [[unlikely]] {
         std::uint64_t rank = std::uint64_t{2} << 32;
         for (unsigned reach = c.reach; reach != 0; reach &= reach - 1) {
@@ -351,35 +303,6 @@ std::uint32_t first_four(const unsigned char *p)
     return {hash, static_cast<std::size_t>(rank >> 32), static_cast<std::int32_t>(rank)};
 }
 
-// The hashes of positions [from, to) of the window, into hashes[0 ...];
-// reads up to 8 bytes past `to`.
-void hash_positions(const unsigned char *w, std::size_t from, std::size_t to, std::uint16_t *hashes)
-{
-    std::size_t k = from;
-#ifdef PIXREMAP_VECTOR_BUCKETS
-    // Four at a time: stb_hash on 32-bit lanes.
-    const __m128i zero = _mm_setzero_si128();
-    for (; k + 4 <= to; k += 4) {
-        const __m128i bytes =
-            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(w + k)), zero);
-        const __m128i b0 = _mm_unpacklo_epi16(bytes, zero);
-        const __m128i b1 = _mm_unpacklo_epi16(_mm_srli_si128(bytes, 2), zero);
-        const __m128i b2 = _mm_unpacklo_epi16(_mm_srli_si128(bytes, 4), zero);
-        __m128i h = _mm_add_epi32(_mm_add_epi32(b0, _mm_slli_epi32(b1, 8)), _mm_slli_epi32(b2, 16));
-        h = _mm_xor_si128(h, _mm_slli_epi32(h, 3));
-        h = _mm_add_epi32(h, _mm_srli_epi32(h, 5));
-        h = _mm_xor_si128(h, _mm_slli_epi32(h, 4));
-        h = _mm_add_epi32(h, _mm_srli_epi32(h, 17));
-        h = _mm_xor_si128(h, _mm_slli_epi32(h, 25));
-        h = _mm_add_epi32(h, _mm_srli_epi32(h, 6));
-        h = _mm_and_si128(h, _mm_set1_epi32(bucket_count - 1));
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(hashes + (k - from)), _mm_packs_epi32(h, h));
-    }
-#endif
-    for (; k < to; ++k)
-        hashes[k - from] = static_cast<std::uint16_t>(stb_hash(w + k));
-}
-
 // Encodes the positions from z->at up to `stop` (a window offset; the data
 // they look at is in the window).
 void encode(png_deflate *z, std::size_t stop)
@@ -402,7 +325,7 @@ void encode(png_deflate *z, std::size_t stop)
         if (at >= hashed_to) [[unlikely]] {
             hashed_from = i;
             hashed_to = std::min(i + hash_block, stop + 1);
-            hash_positions(w, hashed_from, hashed_to, hashes);
+            bucket_kernels::hash_positions(w, hashed_from, hashed_to, hashes);
         }
         return hashes[at - hashed_from];
     };

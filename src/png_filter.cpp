@@ -2,18 +2,16 @@
 //
 // A row is done in three parts: its first pixel and any bytes up to where a
 // vector block can load the pixel to its left, one byte at a time; whole
-// blocks, with the vector kernels of png_filter_blocks.h (16 bytes with
-// SSE2, which every x86-64 processor has, 32 with AVX2 where the processor
-// has it); and the bytes after the last whole block, one at a time.
+// blocks, where the build has vector kernels for the processor (x86-64: 16
+// bytes with SSE2, 32 with AVX2 where the processor has it; see
+// x86/png_filter_x86.h); and the bytes after the last whole block, one at a
+// time. Elsewhere the one-byte form, the definition, does the whole row.
 #include "png_filter.h"
 
 #include <cstdlib>
 
-#if defined(__x86_64__) && defined(__SSE2__)
-#define PIXREMAP_VECTOR_FILTER 1
-#include "png_filter_blocks.h"
-#include "png_filter_simd.h"
-#include "vector_sse2.h"
+#ifdef PIXREMAP_X86_64
+#include "x86/png_filter_x86.h"
 #endif
 
 namespace {
@@ -60,31 +58,31 @@ std::size_t first_block(std::size_t bytes, int bpp)
     return bytes < one_pixel ? bytes : one_pixel;
 }
 
-bool has_avx2()
+// The whole blocks from `start` to `end` done by the processor's vector
+// kernels, if the build has any: where they stopped.
+std::size_t costs_blocks(const unsigned char *row, const unsigned char *above, std::size_t start,
+                         std::size_t end, int bpp, std::uint64_t costs[5])
 {
-#ifdef PIXREMAP_VECTOR_FILTER
-    return __builtin_cpu_supports("avx2");
+#ifdef PIXREMAP_X86_64
+    return png_filter_costs_x86(row, above, start, end, bpp, costs);
 #else
-    return false;
+    (void)row, (void)above, (void)end, (void)bpp, (void)costs;
+    return start;
+#endif
+}
+
+std::size_t row_blocks(int filter, const unsigned char *row, const unsigned char *above,
+                       std::size_t start, std::size_t end, int bpp, unsigned char *out)
+{
+#ifdef PIXREMAP_X86_64
+    return png_filter_row_x86(filter, row, above, start, end, bpp, out);
+#else
+    (void)filter, (void)row, (void)above, (void)end, (void)bpp, (void)out;
+    return start;
 #endif
 }
 
 } // namespace
-
-#ifdef PIXREMAP_VECTOR_FILTER
-std::size_t png_filter_costs_sse2(const unsigned char *row, const unsigned char *above,
-                                  std::size_t start, std::size_t end, int bpp,
-                                  std::uint64_t costs[5])
-{
-    return filter_costs_blocks_for<sse2_ops>(row, above, start, end, bpp, costs);
-}
-
-std::size_t png_filter_row_sse2(int filter, const unsigned char *row, const unsigned char *above,
-                                std::size_t start, std::size_t end, int bpp, unsigned char *out)
-{
-    return filter_row_blocks_for<sse2_ops>(filter, row, above, start, end, bpp, out);
-}
-#endif
 
 void png_filter_costs_scalar(const unsigned char *row, const unsigned char *above,
                              std::size_t bytes, int bpp, std::uint64_t costs[5])
@@ -108,10 +106,7 @@ void png_filter_costs(const unsigned char *row, const unsigned char *above, std:
         costs[f] = 0;
     std::size_t k = first_block(bytes, bpp);
     add_costs(row, above, 0, k, bpp, costs);
-#ifdef PIXREMAP_VECTOR_FILTER
-    k = has_avx2() ? png_filter_costs_avx2(row, above, k, bytes, bpp, costs)
-                   : png_filter_costs_sse2(row, above, k, bytes, bpp, costs);
-#endif
+    k = costs_blocks(row, above, k, bytes, bpp, costs);
     add_costs(row, above, k, bytes, bpp, costs);
 }
 
@@ -125,9 +120,6 @@ void png_filter_row(int filter, const unsigned char *row, const unsigned char *a
         png_filter_row_scalar(filter, row, above, bpp, k, vector_start - k, out);
         k = vector_start;
     }
-#ifdef PIXREMAP_VECTOR_FILTER
-    k = has_avx2() ? png_filter_row_avx2(filter, row, above, k, end, bpp, out + (k - start))
-                   : png_filter_row_sse2(filter, row, above, k, end, bpp, out + (k - start));
-#endif
+    k = row_blocks(filter, row, above, k, end, bpp, out + (k - start));
     png_filter_row_scalar(filter, row, above, bpp, k, end - k, out + (k - start));
 }

@@ -25,8 +25,9 @@
 // filtered bytes start .. start + count - 1 of the row to out, so that a
 // long row can be produced a piece at a time.
 //
-// Both use SSE2, or AVX2 where the processor has it (chosen when called);
-// the tests hold every form to the definition above.
+// On x86-64 both use SSE2, or AVX2 where the processor has it (chosen when
+// called); elsewhere the portable one-byte forms below. The tests hold
+// every form to the definition above.
 #pragma once
 
 #include <cstddef>
@@ -38,8 +39,9 @@ void png_filter_costs(const unsigned char *row, const unsigned char *above, std:
 void png_filter_row(int filter, const unsigned char *row, const unsigned char *above, int bpp,
                     std::size_t start, std::size_t count, unsigned char *out);
 
-// The same, one byte at a time: the definition, for the ends of a row that
-// a vector can't cover and for processors without SSE2.
+// The same, one byte at a time: the definition, and the portable form, for
+// the ends of a row that a vector can't cover and for builds without vector
+// kernels.
 void png_filter_costs_scalar(const unsigned char *row, const unsigned char *above,
                              std::size_t bytes, int bpp, std::uint64_t costs[5]);
 void png_filter_row_scalar(int filter, const unsigned char *row, const unsigned char *above,

@@ -1,9 +1,10 @@
 // png_filter_blocks: the row filters of png_filter.h on whole blocks of
-// bytes with vector instructions, written once for any vector width. Only
-// png_filter.cpp (SSE2, 16 bytes) and png_filter_avx2.cpp (32 bytes), each
-// compiled for its own instruction set, include it; everything here has
-// internal linkage, so a build for a wider set can never stand in for a
-// narrower one.
+// bytes with vector instructions, written once for any vector width over a
+// struct of vector operations (x86/vector_sse2.h, for one). Only the files
+// of one instruction set each include it (x86/png_filter_x86.cpp for SSE2,
+// 16 bytes, x86/png_filter_avx2.cpp, 32), each compiled for its own set;
+// everything here has internal linkage, so a build for a wider set can
+// never stand in for a narrower one.
 //
 // Both kernels start at byte `start` of the row, which must be at least one
 // pixel in (`bpp`), so that the bytes to the left can be loaded as a block;

@@ -4,32 +4,29 @@
 // The pass walks the buffer in memory order, row after row, because no
 // pixel's result depends on another's: a column-by-column walk would give the
 // same bytes but stride across rows and thrash the cache on large images.
-// Offsets are 64-bit, so an image of any size the decoder accepts is safe.
+// Offsets are size_t: an image the decoder handed back is in memory, so
+// every offset into it fits, on 32-bit machines too.
 //
-// On x86-64 the bytes go through vector forms of the maps (remap_blocks.h):
-// 16 at a time with SSE2, which every x86-64 processor has, or 32 with AVX2
-// or, for the digit map, 64 with AVX-512BW where the processor has them.
-// Measured on 192 MB (GB/s, SSE2 / AVX2 / AVX-512): the digit map 8 / 16 /
-// 26, the bit map 16 / 28 / 25, and 13 / 25 / 14 where it keeps alpha; a
-// plain loop that only flips a bit runs at about 27. The bytes that are not colour samples (alpha) are put back
-// unchanged, and the last few bytes go through the maps one at a time.
+// Where the build has vector kernels for the processor (x86-64: see
+// x86/remap_x86.h) the whole blocks go through them, and the bytes after
+// the last block through the portable loop here; elsewhere the portable
+// loop does all, which the compiler vectorises as far as it can. The bytes
+// that are not colour samples (alpha) are put back unchanged either way.
 #include "remap.h"
 
 #include <cstddef>
 
-#if defined(__x86_64__) && defined(__SSE2__)
-#define PIXREMAP_VECTOR_PASS 1
-#include "remap_blocks.h"
-#include "remap_simd.h"
-#include "vector_sse2.h"
+#ifdef PIXREMAP_X86_64
+#include "x86/remap_x86.h"
 #endif
 
 namespace {
 
 // Maps the first `colour` samples of each of `pixels` pixels that are
-// `stride` samples apart, one byte at a time.
+// `stride` samples apart, one byte at a time: the portable form of the
+// pass.
 template <byte_map map, int stride, int colour>
-void remap_scalar(unsigned char *data, std::size_t pixels)
+void remap_portable(unsigned char *data, std::size_t pixels)
 {
     if constexpr (stride == colour) {
         const std::size_t n = pixels * stride;
@@ -42,46 +39,29 @@ void remap_scalar(unsigned char *data, std::size_t pixels)
     }
 }
 
-#ifdef PIXREMAP_VECTOR_PASS
-
-} // namespace
-
-std::size_t remap_blocks_sse2(unsigned char *data, std::size_t bytes, int map, int stride)
+// The whole blocks that the processor's vector kernels do, or none.
+std::size_t remap_blocks(unsigned char *data, std::size_t bytes, int map_number, int stride)
 {
-    return remap_blocks_for<sse2_ops>(data, bytes, map, stride);
+#ifdef PIXREMAP_X86_64
+    return remap_blocks_x86(data, bytes, map_number, stride);
+#else
+    (void)data, (void)bytes, (void)map_number, (void)stride;
+    return 0;
+#endif
 }
-
-namespace {
 
 template <byte_map map, int stride, int colour>
 void remap_run(unsigned char *data, std::size_t pixels)
 {
     const std::size_t bytes = pixels * stride;
-    const int map_number = map == digit_remap ? 0 : 1;
-    // AVX-512 pays for the digit map only: the bit map is at memory speed
-    // with AVX2 already, and slower at 64 bytes where it blends in alpha.
-    const std::size_t done = map == digit_remap && __builtin_cpu_supports("avx512bw")
-                                 ? remap_blocks_avx512(data, bytes, map_number, stride)
-                             : __builtin_cpu_supports("avx2")
-                                 ? remap_blocks_avx2(data, bytes, map_number, stride)
-                                 : remap_blocks_sse2(data, bytes, map_number, stride);
-    // The rest, under a block: any bytes where all are colour, whole pixels
-    // otherwise.
+    const std::size_t done = remap_blocks(data, bytes, map == digit_remap ? 0 : 1, stride);
+    // The rest, after the blocks: any bytes where all are colour, whole
+    // pixels otherwise (blocks end on a pixel's edge where there is alpha).
     if constexpr (stride == colour)
-        remap_scalar<map, 1, 1>(data + done, bytes - done);
+        remap_portable<map, 1, 1>(data + done, bytes - done);
     else
-        remap_scalar<map, stride, colour>(data + done, (bytes - done) / stride);
+        remap_portable<map, stride, colour>(data + done, (bytes - done) / stride);
 }
-
-#else
-
-template <byte_map map, int stride, int colour>
-void remap_run(unsigned char *data, std::size_t pixels)
-{
-    remap_scalar<map, stride, colour>(data, pixels);
-}
-
-#endif
 
 } // namespace
 

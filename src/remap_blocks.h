@@ -1,9 +1,10 @@
 // remap_blocks: the two maps on whole blocks of bytes with vector
-// instructions, written once for any vector width. Only remap.cpp (SSE2, 16
-// bytes), remap_avx2.cpp (32 bytes) and remap_avx512.cpp (64 bytes), each
-// compiled for its own instruction set, include it; everything here has
-// internal linkage, so a build for a wider set can never stand in for a
-// narrower one.
+// instructions, written once for any vector width over a struct of vector
+// operations (x86/vector_sse2.h, for one). Only the files of one instruction
+// set each include it (x86/remap_x86.cpp for SSE2, 16 bytes,
+// x86/remap_avx2.cpp, 32, x86/remap_avx512.cpp, 64), each compiled for its
+// own set; everything here has internal linkage, so a build for a wider set
+// can never stand in for a narrower one.
 //
 // remap_blocks<ops, map, stride>(data, bytes) rewrites the colour samples of
 // the whole blocks in the first `bytes` bytes of an image whose pixels have

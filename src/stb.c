@@ -128,7 +128,10 @@ static void release_generation(unsigned which)
 #define STB_IMAGE_IMPLEMENTATION
 #include "stb_image.h"
 
-void codec_limit_memory(size_t bytes) { limit_bytes = bytes; }
+void codec_limit_memory(unsigned long long bytes)
+{
+    limit_bytes = bytes > (size_t)-1 ? (size_t)-1 : (size_t)bytes;
+}
 
 size_t codec_peak_memory(void) { return peak_bytes; }
 

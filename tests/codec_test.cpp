@@ -25,7 +25,7 @@ unsigned char *decode_fixture(const std::string &name, std::vector<unsigned char
 
 struct memory_cap {
     explicit memory_cap(std::size_t bytes) { codec_limit_memory(bytes); }
-    ~memory_cap() { codec_limit_memory(static_cast<std::size_t>(-1)); }
+    ~memory_cap() { codec_limit_memory(~0ull); }
 };
 
 TEST(codec, a_decoder_over_its_memory_cap_says_out_of_memory)

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -74,6 +75,7 @@ TEST(confinement, allows_what_decoding_needs)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
+// Each attempt returns 0 if it got what it asked for.
 TEST(confinement, kills_anything_else)
 {
     const std::vector<std::pair<const char *, std::function<int(int, int)>>> attempts = {
@@ -90,9 +92,11 @@ TEST(confinement, kills_anything_else)
              return execv("/bin/true", argv);
          }},
         {"signalling the parent", [](int, int) { return kill(getppid(), 0); }},
+        // Where the filter can't see mmap's arguments (s390x), mmap is
+        // refused as if memory had run out: exit 1 here.
         {"executable memory", [](int, int) {
              void *p = mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-             return p == MAP_FAILED ? 1 : 0;
+             return p == MAP_FAILED && errno == ENOMEM ? 1 : p == MAP_FAILED ? 2 : 0;
          }},
         {"making memory executable", [](int, int) {
              void *p = mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -105,7 +109,10 @@ TEST(confinement, kills_anything_else)
     };
     for (const auto &[what, attempt] : attempts) {
         SCOPED_TRACE(what);
-        EXPECT_TRUE(killed_by_sigsys(confined(attempt)));
+        const int status = confined(attempt);
+        const bool refused = std::strcmp(what, "executable memory") == 0 && WIFEXITED(status) &&
+                             WEXITSTATUS(status) == 1;
+        EXPECT_TRUE(killed_by_sigsys(status) || refused) << "status " << status;
     }
 }
 

@@ -64,7 +64,7 @@ int main(int argc, char **argv)
     }
     image_header header;
     const bool sized = decode_header(in, &header);
-    codec_limit_memory(static_cast<std::size_t>(decoder_memory_budget(sized ? &header : nullptr)));
+    codec_limit_memory(decoder_memory_budget(sized ? &header : nullptr));
     dirty_heap(pattern);
     dirty_stack(pattern);
     pixels = decode_pixels(&in, &width, &height, &channels, &reason);

@@ -40,6 +40,11 @@ fs::path fixture(const std::string &name);
 // fixtures, the hostile files but those that hang the decoder by design
 // ("endless") or take minutes ("16384"), and all of PngSuite; sorted.
 std::vector<fs::path> quick_inputs();
+// Whether the tests expect the file to decode: every fixture but those made
+// to fail (empty, text and truncated files; see fixtures/README.md) and
+// every image of PngSuite's valid set. Hostile and corrupt files may go
+// either way.
+bool expected_to_decode(const fs::path &file);
 
 std::string read_file(const fs::path &file);
 void write_file(const fs::path &file, const std::string &bytes);

@@ -121,6 +121,8 @@ struct refusal {
     double seconds;  // the most the run may take: loose, it catches hangs
 };
 
+void PrintTo(const refusal &r, std::ostream *out) { *out << r.file; }
+
 class hostile_refusals : public testing::TestWithParam<refusal> {
 protected:
     fs::path dir = make_temp_dir();
@@ -252,8 +254,16 @@ INSTANTIATE_TEST_SUITE_P(known, short_palettes,
 // it, and the tool must say what became of it.
 struct decoder_end {
     int signal;
-    const char *reason;
+    std::string reason;
 };
+
+void PrintTo(const decoder_end &end, std::ostream *out) { *out << "signal " << end.signal; }
+
+// "signal 11, Segmentation fault", with the number this machine gives it.
+std::string signal_named(int sig, const char *description)
+{
+    return "signal " + std::to_string(sig) + ", " + description;
+}
 
 class decoder_ends : public testing::TestWithParam<decoder_end> {
 protected:
@@ -329,11 +339,13 @@ TEST_P(decoder_ends, are_explained)
 INSTANTIATE_TEST_SUITE_P(
     signals, decoder_ends,
     testing::Values(
-        decoder_end{SIGSEGV, "the decoder crashed on this file (signal 11, Segmentation fault)"},
-        decoder_end{SIGABRT, "the decoder crashed on this file (signal 6, Aborted)"},
-        decoder_end{SIGSYS, "the decoder was stopped for trying something outside its "
-                            "confinement (signal 31); the file may be an attack"},
-        decoder_end{SIGKILL, "the decoder was killed (signal 9), possibly for lack of memory"},
+        decoder_end{SIGSEGV, "the decoder crashed on this file (" +
+                                 signal_named(SIGSEGV, "Segmentation fault") + ")"},
+        decoder_end{SIGABRT, "the decoder crashed on this file (" + signal_named(SIGABRT, "Aborted") + ")"},
+        decoder_end{SIGSYS, "the decoder was stopped for trying something outside its confinement (" +
+                                signal_named(SIGSYS, "Bad system call") + "); the file may be an attack"},
+        decoder_end{SIGKILL, "the decoder was killed (" + signal_named(SIGKILL, "Killed") +
+                                 "), possibly for lack of memory"},
         decoder_end{SIGXCPU, "the decoder was stopped after 8 seconds of processor time on "
                              "this file (it may be made to hang it)"}),
     [](const testing::TestParamInfo<decoder_end> &p) { return "signal_" + std::to_string(p.param.signal); });

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <functional>
 
+#include "codec.h"
+#include "decode.h"
 #include "harness.h"
 #include "load.h"
 #include "memory_png.h"
@@ -161,6 +163,8 @@ const stream_case stream_cases[] = {
      }},
 };
 
+void PrintTo(const stream_case &c, std::ostream *out) { *out << c.name; }
+
 class zlib_streams : public testing::TestWithParam<stream_case> {};
 
 TEST_P(zlib_streams, are_stb_s_own)
@@ -294,19 +298,30 @@ TEST(png, long_rows_flat_images_and_periodic_rows)
     }
 }
 
-// What the tool writes from every input file the tests keep, loaded as the
-// tool loads it: both maps over the decoded image.
+// What the tool writes from every input file the tests keep, decoded as the
+// tool decodes them (in this process, under the decoder's memory budget,
+// so that it runs under an emulator too): both maps over the decoded image.
+// A file the tests expect to decode must.
 TEST(png, every_input_file_through_both_maps)
 {
     for (const fs::path &file : quick_inputs()) {
-        int w = 0, h = 0, c = 0;
-        std::string reason;
-        unsigned char *pixels = load_image(file.c_str(), &w, &h, &c, &reason);
-        if (!pixels)
-            continue;
         SCOPED_TRACE(file.string());
+        const std::string data = read_file(file);
+        decode_input in;
+        decode_from_memory(&in, reinterpret_cast<const unsigned char *>(data.data()), data.size());
+        image_header header;
+        std::string reason;
+        const bool sized = decode_begin(&in, &reason) && decode_header(in, &header);
+        codec_limit_memory(decoder_memory_budget(sized ? &header : nullptr));
+        int w = 0, h = 0, c = 0;
+        unsigned char *pixels = reason.empty() ? decode_pixels(&in, &w, &h, &c, &reason) : nullptr;
+        codec_limit_memory(~0ull);
+        if (!pixels) {
+            EXPECT_FALSE(expected_to_decode(file)) << reason;
+            continue;
+        }
         bytes image(pixels, pixels + static_cast<std::size_t>(w) * h * c);
-        release_image(pixels, w, h, c);
+        decode_free(pixels);
         image = apply_map(image, c, digit_remap);
         expect_stb_bytes(image, w, h, c);
         image = apply_map(image, c, bit_remap);
@@ -433,8 +448,9 @@ TEST(filters, every_kernel_agrees_with_the_definition)
 
 } // namespace
 
-#if defined(__x86_64__)
-#include "png_filter_simd.h"
+#ifdef PIXREMAP_X86_64
+#include "x86/png_deflate_sse2.h"
+#include "x86/png_filter_x86.h"
 
 namespace {
 
@@ -475,6 +491,40 @@ TEST(filters, each_instruction_set_this_processor_has)
                 }
             }
     }
+}
+
+// The match search's SSE2 kernels against their portable forms: buckets
+// of every fill, positions either side of the reach, first bytes that agree
+// with the head in none, 3 or 4 bytes; and hashes at every start and
+// length of a few blocks.
+TEST(deflate_kernels, sse2_agrees_with_the_portable_form)
+{
+    noise_source n{35};
+    for (int round = 0; round < 20000; ++round) {
+        png_deflate_bucket b;
+        const std::uint32_t head = n.next() | n.next() << 8 | n.next() << 16 | std::uint32_t{n.next()} << 24;
+        const std::int32_t lowest = static_cast<std::int32_t>(n.next()) * 1000;
+        for (int j = 0; j < 16; ++j) {
+            b.at[j] = lowest + static_cast<std::int32_t>(n.next() % 5) - 2;
+            const unsigned agree = n.next() % 3;
+            // All four bytes, the first three only, or not the first three.
+            b.head[j] = agree == 0 ? head : agree == 1 ? head ^ 0x01000000u : head ^ (1u << (n.next() % 24));
+        }
+        const unsigned count = 1 + n.next() % 16;
+        const candidates want = portable_bucket_kernels::sort_bucket(b, count, lowest, head);
+        const candidates got = sse2_bucket_kernels::sort_bucket(b, count, lowest, head);
+        ASSERT_EQ(got.reach, want.reach) << "round " << round;
+        ASSERT_EQ(got.three, want.three) << "round " << round;
+        ASSERT_EQ(got.four, want.four) << "round " << round;
+    }
+    const bytes data = noise(200, 36);
+    for (std::size_t from = 0; from < 8; ++from)
+        for (std::size_t to = from; to < 180; ++to) {
+            std::uint16_t want[200], got[200];
+            portable_bucket_kernels::hash_positions(data.data(), from, to, want);
+            sse2_bucket_kernels::hash_positions(data.data(), from, to, got);
+            ASSERT_TRUE(std::equal(want, want + (to - from), got)) << from << " to " << to;
+        }
 }
 
 } // namespace

@@ -199,8 +199,8 @@ TEST(pass, known_pixels)
 
 } // namespace
 
-#if defined(__x86_64__)
-#include "remap_simd.h"
+#ifdef PIXREMAP_X86_64
+#include "x86/remap_x86.h"
 
 namespace {
 

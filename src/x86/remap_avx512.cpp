@@ -1,6 +1,7 @@
-// remap_avx512: the blocks of remap_blocks.h at 64 bytes, compiled with AVX-512BW
-// for this file alone. remap.cpp calls it only on processors that have AVX-512BW.
-#include "remap_simd.h"
+// remap_avx512: the blocks of remap_blocks.h at 64 bytes, compiled with
+// AVX-512BW for this file alone. remap_blocks_x86 calls it only on
+// processors that have AVX-512BW.
+#include "x86/remap_x86.h"
 
 #include <immintrin.h>
 

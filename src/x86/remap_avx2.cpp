@@ -1,9 +1,10 @@
 // remap_avx2: the blocks of remap_blocks.h at 32 bytes, compiled with AVX2
-// for this file alone. remap.cpp calls it only on processors that have AVX2.
-#include "remap_simd.h"
+// for this file alone. remap_blocks_x86 calls it only on processors that
+// have AVX2.
+#include "x86/remap_x86.h"
 
 #include "remap_blocks.h"
-#include "vector_avx2.h"
+#include "x86/vector_avx2.h"
 
 std::size_t remap_blocks_avx2(unsigned char *data, std::size_t bytes, int map, int stride)
 {

@@ -1,10 +1,10 @@
 // png_filter_avx2: the filter kernels of png_filter_blocks.h at 32 bytes,
-// compiled with AVX2 for this file alone. png_filter.cpp calls them only on
+// compiled with AVX2 for this file alone. png_filter_x86.cpp calls them only on
 // processors that have AVX2.
-#include "png_filter_simd.h"
+#include "x86/png_filter_x86.h"
 
 #include "png_filter_blocks.h"
-#include "vector_avx2.h"
+#include "x86/vector_avx2.h"
 
 std::size_t png_filter_costs_avx2(const unsigned char *row, const unsigned char *above,
                                   std::size_t start, std::size_t end, int bpp,
