@@ -3,11 +3,15 @@
 # again with AddressSanitizer and UndefinedBehaviorSanitizer and runs every
 # test once more. The "slow" group (16384x16384 images from tiny hostile
 # files, a 1.6 GB image past stb_image_write's limits, a 300 MB one held to
-# its bytes: minutes and gigabytes) runs once, in the first build.
+# its bytes: minutes and gigabytes) runs once, in the first build. Last, the
+# other Debian architectures (tests/cross/check.sh): arm64, armhf, i386 and
+# s390x cross-built with warnings as errors, i386's suite run here, and the
+# others run under qemu and booted on their own kernels, every output held
+# to amd64's.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/packages.sh
-need_packages "${build_packages[@]}" "${test_packages[@]}"
+need_packages "${build_packages[@]}" "${test_packages[@]}" "${cross_packages[@]}"
 
 jobs=$(nproc)
 build_in() {
@@ -25,3 +29,5 @@ ctest --test-dir build --output-on-failure -L slow
 echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 build_in build-sanitize -DPIXREMAP_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir build-sanitize --output-on-failure -j "$jobs" -LE slow
+echo "== other architectures: cross-built, run natively (i386), under qemu and on their own kernels"
+tests/cross/check.sh arm64 armhf i386 s390x

@@ -430,7 +430,8 @@ void put_stored(png_deflate *z, const unsigned char *data, std::size_t size)
                                              static_cast<unsigned char>(~n), static_cast<unsigned char>(~n >> 8)};
             put_bytes(z, header, sizeof header);
         }
-        const std::size_t part = std::min<std::uint64_t>(size, stored_block - in_block);
+        const auto left_in_block = static_cast<std::size_t>(stored_block - in_block);  // 1 to 32767
+        const std::size_t part = std::min(size, left_in_block);
         put_bytes(z, data, part);
         data += part;
         size -= part;

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# check.sh ARCH...: whether pixremap builds and works on each Debian
+# architecture named (arm64, armhf, i386, s390x), as a Debian porter would
+# check it. For each:
+#
+#  1. the libraries of ARCH, unpacked into a sysroot (sysroot.sh);
+#  2. everything the build makes (tool, tests, fuzz replays, benchmarks),
+#     cross-built with Debian's cross compiler and warnings as errors;
+#  3. i386, which an x86-64 kernel runs itself: the whole test suite but
+#     the slow group and packaging, confinement included;
+#     the others: the tests that run in one process (the byte maps, the
+#     PNG writer held to stb_image_write, the decoder in memory) under
+#     qemu-user, then boot.sh: ARCH's own Debian kernel under qemu-system,
+#     running confine_test and pixremap, confined, on every input;
+#  4. pixremap's exit status, message and both outputs' SHA-256 on every
+#     input, which must be those of the amd64 build in build/, line for
+#     line.
+#
+# Run as root (or with sudo at hand): it adds the architectures to dpkg's
+# list. Needs the packages of scripts/packages.sh's cross_packages
+# (./test.sh installs them) and builds build/pixremap if it isn't there.
+# Everything else goes to build-cross/ (or $PIXREMAP_CROSS_DIR).
+set -euo pipefail
+. "$(dirname "$0")/common.sh"
+. "$root/scripts/packages.sh"
+[ $# -gt 0 ] || { echo "usage: tests/cross/check.sh ARCH..." >&2; exit 2; }
+jobs=$(nproc)
+
+kernel_arches=()
+for arch in "$@"; do
+    arch_setup "$arch"
+    [ -n "$kernel" ] && kernel_arches+=("$kernel")
+done
+need_architectures "$@" "${kernel_arches[@]}"
+
+# amd64's lines, the reference.
+if [ ! -x "$root/build/pixremap" ]; then
+    cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$root/build" --target pixremap -j "$jobs" >/dev/null
+fi
+mkdir -p "$cross_dir"
+list_inputs >"$cross_dir/inputs.txt"
+sh "$root/tests/cross/results.sh" "$root/build/pixremap" "$root/tests" "$cross_dir/inputs.txt" \
+    >"$cross_dir/amd64.results"
+
+# Compares an architecture's lines with amd64's; says how many agree.
+compare() {
+    local arch=$1 results=$2
+    if ! diff -u "$cross_dir/amd64.results" "$results" >"$results.diff"; then
+        echo "$arch: differs from amd64:" >&2
+        cat "$results.diff" >&2
+        return 1
+    fi
+    local inputs outputs
+    inputs=$(wc -l <"$results")
+    outputs=$(awk '{ n += ($3 != "-") + ($4 != "-") } END { print n }' "$results")
+    echo "$arch: all $inputs inputs as on amd64 (exit status, message, and $outputs output files byte for byte)"
+}
+
+seconds() { echo $((SECONDS - $1)); }
+# "401 tests passed", from CTest's summary.
+passed() { sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1 tests passed/p' "$1"; }
+
+for arch in "$@"; do
+    arch_setup "$arch"
+    dir=$cross_dir/$arch
+    echo "== $arch"
+    start=$SECONDS
+    "$root/tests/cross/sysroot.sh" "$arch" "$dir/sysroot"
+    cmake -S "$root" -B "$dir/build" -DCMAKE_BUILD_TYPE=Release -DPIXREMAP_WERROR=ON -DBUILD_TESTING=ON \
+        -DCMAKE_TOOLCHAIN_FILE="$root/tests/cross/toolchain.cmake" \
+        -DPIXREMAP_CROSS_ARCH="$arch" -DPIXREMAP_CROSS_SYSROOT="$dir/sysroot" >/dev/null
+    cmake --build "$dir/build" -j "$jobs" >"$dir/build.log" 2>&1 || { cat "$dir/build.log" >&2; exit 1; }
+    echo "$arch: built everything with warnings as errors ($(seconds "$start") s)"
+
+    start=$SECONDS
+    if [ -z "$kernel" ]; then
+        # Run here: the suite as on amd64, then every input.
+        ctest --test-dir "$dir/build" --output-on-failure -j "$jobs" -LE slow -E '^package$' >"$dir/ctest.log" 2>&1 ||
+            { cat "$dir/ctest.log" >&2; exit 1; }
+        echo "$arch: $(passed "$dir/ctest.log") ($(seconds "$start") s)"
+        start=$SECONDS
+        sh "$root/tests/cross/results.sh" "$dir/build/pixremap" "$root/tests" "$cross_dir/inputs.txt" \
+            >"$dir/results"
+    else
+        ctest --test-dir "$dir/build" --output-on-failure -j "$jobs" -L in_process >"$dir/ctest.log" 2>&1 ||
+            { cat "$dir/ctest.log" >&2; exit 1; }
+        echo "$arch: $(passed "$dir/ctest.log") under $qemu_user ($(seconds "$start") s)"
+        start=$SECONDS
+        "$root/tests/cross/boot.sh" "$arch" "$dir/build" "$dir/results"
+        echo "$arch: booted $(sed -n 's/^boot: \([^ ]*\) \(.*\)/Linux \2 (\1)/p' "$dir/results.log"), confine_test passed ($(seconds "$start") s)"
+    fi
+    compare "$arch" "$dir/results"
+done
