@@ -29,6 +29,7 @@ need_architectures() {
     local missing=() arch
     for arch in "$@"; do
         [ "$arch" = "$(dpkg --print-architecture)" ] && continue
+        [[ " ${missing[*]} " == *" $arch "* ]] && continue
         dpkg --print-foreign-architectures | grep -qx "$arch" || missing+=("$arch")
     done
     [ ${#missing[@]} -eq 0 ] && return 0

@@ -19,6 +19,10 @@
 
 #include "png_write.h"
 
+// File offsets are 64-bit in this build (_FILE_OFFSET_BITS=64), so an
+// output may pass 2 GiB on a 32-bit machine too.
+static_assert(sizeof(off_t) >= sizeof(std::uint64_t));
+
 namespace {
 
 // ---- the temporary file and the signals that must remove it -------------

@@ -2,11 +2,13 @@
 // failed internal checks that end a call cleanly instead of aborting.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 
 #include "codec.h"
 #include "decode.h"
 #include "harness.h"
+#include "load.h"
 
 namespace {
 
@@ -24,7 +26,7 @@ unsigned char *decode_fixture(const std::string &name, std::vector<unsigned char
 }
 
 struct memory_cap {
-    explicit memory_cap(std::size_t bytes) { codec_limit_memory(bytes); }
+    explicit memory_cap(unsigned long long bytes) { codec_limit_memory(bytes); }
     ~memory_cap() { codec_limit_memory(~0ull); }
 };
 
@@ -41,6 +43,48 @@ TEST(codec, a_decoder_over_its_memory_cap_says_out_of_memory)
     unsigned char *pixels = decode_fixture("rgb.png", &bytes, &w, &h, &c, &reason);
     ASSERT_NE(pixels, nullptr) << "the cap outlived its scope: " << reason;
     decode_free(pixels);
+}
+
+// A cap past what the address space holds is no cap: on a 32-bit machine
+// it must not wrap round to a few bytes.
+TEST(codec, a_cap_past_the_address_space_is_no_cap)
+{
+    for (const unsigned long long cap : {(1ull << 32) + 1000, (1ull << 40) + 1000, ~0ull}) {
+        const memory_cap limit(cap);
+        std::vector<unsigned char> bytes;
+        int w = 0, h = 0, c = 0;
+        std::string reason;
+        unsigned char *pixels = decode_fixture("rgb.png", &bytes, &w, &h, &c, &reason);
+        EXPECT_NE(pixels, nullptr) << "cap " << cap << ": " << reason;
+        decode_free(pixels);
+    }
+}
+
+// The decoder's budgets as README states them: 64 MiB and 4 bytes per
+// declared byte, 8 seconds and 1 per 4 MiB, counted in whole 16x16 blocks,
+// and at most 4 GiB declared, whatever the header says.
+TEST(codec, budgets_follow_the_declared_size_and_saturate)
+{
+    constexpr std::uint64_t mib = 1 << 20, gib = 1ull << 30;
+    struct row {
+        image_header header;
+        std::uint64_t memory, seconds;
+    };
+    const row rows[] = {
+        {{16, 16, 3, 1}, 64 * mib + 4 * 768, 8},
+        {{4000, 3000, 3, 1}, 64 * mib + 4 * 4000ull * 3008 * 3, 8 + 4000ull * 3008 * 3 / (4 * mib)},
+        {{1, 1, 4, 2}, 64 * mib + 4 * 16 * 16 * 8, 8},
+        {{65536, 65536, 4, 4}, 64 * mib + 4 * 4 * gib, 8 + 1024},
+        {{INT_MAX, INT_MAX, 4, 4}, 64 * mib + 4 * 4 * gib, 8 + 1024},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << r.header.width << "x" << r.header.height << "x"
+                                        << r.header.channels << "x" << r.header.sample_bytes);
+        EXPECT_EQ(decoder_memory_budget(&r.header), r.memory);
+        EXPECT_EQ(decoder_time_budget(&r.header), r.seconds);
+    }
+    EXPECT_EQ(decoder_memory_budget(nullptr), 64 * mib);
+    EXPECT_EQ(decoder_time_budget(nullptr), 8u);
 }
 
 TEST(codec, the_peak_is_what_the_decoder_held_at_once)
