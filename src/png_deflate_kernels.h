@@ -58,11 +58,21 @@ struct candidates {
     unsigned reach, three, four;
 };
 
+// The masks as compared over all 16 slots, cut to the `count` filled ones
+// and, for three and four, to those in reach.
+[[gnu::always_inline]] inline candidates in_filled_reach(candidates c, unsigned count)
+{
+    const unsigned filled = 0xffffu << (deflate_bucket_size - count) & 0xffffu;
+    c.reach &= filled;
+    c.three &= c.reach;
+    c.four &= c.reach;
+    return c;
+}
+
 struct portable_bucket_kernels {
     [[gnu::always_inline]] static candidates sort_bucket(const png_deflate_bucket &b, unsigned count,
                                                          std::int32_t lowest, std::uint32_t head)
     {
-        const unsigned filled = 0xffffu << (deflate_bucket_size - count) & 0xffffu;
         candidates c = {0, 0, 0};
         for (unsigned j = 0; j < deflate_bucket_size; ++j) {
             const unsigned bit = 1u << (deflate_bucket_size - 1 - j);
@@ -70,10 +80,7 @@ struct portable_bucket_kernels {
             c.three |= ((b.head[j] ^ head) & 0x00ffffff) == 0 ? bit : 0;
             c.four |= b.head[j] == head ? bit : 0;
         }
-        c.reach &= filled;
-        c.three &= c.reach;
-        c.four &= c.reach;
-        return c;
+        return in_filled_reach(c, count);
     }
 
     static void hash_positions(const unsigned char *w, std::size_t from, std::size_t to,

@@ -15,7 +15,6 @@ struct sse2_bucket_kernels {
     [[gnu::always_inline]] static candidates sort_bucket(const png_deflate_bucket &b, unsigned count,
                                                          std::int32_t lowest, std::uint32_t head)
     {
-        const unsigned filled = 0xffffu << (deflate_bucket_size - count) & 0xffffu;
         const __m128i floor = _mm_set1_epi32(lowest - 1);
         const __m128i four = _mm_set1_epi32(static_cast<int>(head));
         const __m128i low3 = _mm_set1_epi32(0x00ffffff);
@@ -33,10 +32,7 @@ struct sse2_bucket_kernels {
             c.three |= bits(_mm_cmpeq_epi32(_mm_and_si128(heads, low3), three)) << shift;
             c.four |= bits(_mm_cmpeq_epi32(heads, four)) << shift;
         }
-        c.reach &= filled;
-        c.three &= c.reach;
-        c.four &= c.reach;
-        return c;
+        return in_filled_reach(c, count);
     }
 
     static void hash_positions(const unsigned char *w, std::size_t from, std::size_t to,

@@ -85,7 +85,7 @@ for arch in "$@"; do
     else
         ctest --test-dir "$dir/build" --output-on-failure -j "$jobs" -L in_process >"$dir/ctest.log" 2>&1 ||
             { cat "$dir/ctest.log" >&2; exit 1; }
-        echo "$arch: $(passed "$dir/ctest.log") under $qemu_user ($(seconds "$start") s)"
+        echo "$arch: $(passed "$dir/ctest.log") under qemu-user ($(seconds "$start") s)"
         start=$SECONDS
         "$root/tests/cross/boot.sh" "$arch" "$dir/build" "$dir/results"
         echo "$arch: booted $(sed -n 's/^boot: \([^ ]*\) \(.*\)/Linux \2 (\1)/p' "$dir/results.log"), confine_test passed ($(seconds "$start") s)"

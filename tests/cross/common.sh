@@ -2,10 +2,11 @@
 # Debian architecture is called by its tools, and how it is run.
 #
 #   arch_setup ARCH   sets gnu_type (the compilers' prefix), multiarch (the
-#                     library directory's name), qemu_user, and for
-#                     booting: kernel (the Debian kernel package's
-#                     architecture and flavour), qemu_system (the command)
-#                     and console (the kernel's console device).
+#                     library directory's name), and for booting: kernel
+#                     (the Debian kernel package's architecture and
+#                     flavour), qemu_system (the command) and console (the
+#                     kernel's console device). (Which qemu-user runs the
+#                     programs, toolchain.cmake says.)
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cross_dir=${PIXREMAP_CROSS_DIR:-$root/build-cross}
@@ -30,14 +31,6 @@ arch_setup() {
             console=ttysclp0 ;;
         *)
             kernel= ;;
-    esac
-    case $arch in
-        arm64) qemu_user=qemu-aarch64 ;;
-        armhf | armel) qemu_user=qemu-arm ;;
-        i386) qemu_user=qemu-i386 ;;
-        ppc64el) qemu_user=qemu-ppc64le ;;
-        mips64el) qemu_user=qemu-mips64el ;;
-        *) qemu_user=qemu-$arch ;;
     esac
 }
 

@@ -32,4 +32,9 @@ for deb in "$dir"/debs/*.deb; do
     dpkg-deb -x "$deb" "$dir"
 done
 rm -rf "$dir/debs"
+# Links to absolute paths (mips64el's /lib64/ld.so.1) point into the
+# sysroot instead of this machine's own /.
+find "$dir" -type l -lname '/*' | while read -r link; do
+    ln -sfn "$(realpath -m --relative-to="$(dirname "$link")" "$dir$(readlink "$link")")" "$link"
+done
 echo "$want" >"$stamp"
