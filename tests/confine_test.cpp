@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/personality.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -114,6 +115,32 @@ TEST(confinement, kills_anything_else)
                              WEXITSTATUS(status) == 1;
         EXPECT_TRUE(killed_by_sigsys(status) || refused) << "status " << status;
     }
+}
+
+// A caller's personality that makes readable memory executable
+// (setarch -X) is gone once the decoder is confined: read from outside,
+// while the child waits.
+TEST(confinement, clears_read_implies_exec)
+{
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        personality(READ_IMPLIES_EXEC);
+        if (!confine_decoder(-1, pipe_fds[1]) || write(pipe_fds[1], "c", 1) != 1)
+            _exit(99);
+        for (;;) {
+        }
+    }
+    close(pipe_fds[1]);
+    char c = 0;
+    ASSERT_EQ(read(pipe_fds[0], &c, 1), 1);
+    const std::string persona = read_file("/proc/" + std::to_string(pid) + "/personality");
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    close(pipe_fds[0]);
+    ASSERT_FALSE(persona.empty());
+    EXPECT_EQ(std::stoul(persona, nullptr, 16) & READ_IMPLIES_EXEC, 0u) << persona;
 }
 
 } // namespace
