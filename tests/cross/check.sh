@@ -69,7 +69,8 @@ for arch in "$@"; do
     "$root/tests/cross/sysroot.sh" "$arch" "$dir/sysroot"
     cmake -S "$root" -B "$dir/build" -DCMAKE_BUILD_TYPE=Release -DPIXREMAP_WERROR=ON -DBUILD_TESTING=ON \
         -DCMAKE_TOOLCHAIN_FILE="$root/tests/cross/toolchain.cmake" \
-        -DPIXREMAP_CROSS_ARCH="$arch" -DPIXREMAP_CROSS_SYSROOT="$dir/sysroot" >/dev/null
+        -DPIXREMAP_CROSS_ARCH="$arch" -DPIXREMAP_CROSS_SYSROOT="$dir/sysroot" >"$dir/configure.log" 2>&1 ||
+        { cat "$dir/configure.log" >&2; exit 1; }
     cmake --build "$dir/build" -j "$jobs" >"$dir/build.log" 2>&1 || { cat "$dir/build.log" >&2; exit 1; }
     echo "$arch: built everything with warnings as errors ($(seconds "$start") s)"
 
