@@ -18,7 +18,7 @@
 #
 # Run as root (or with sudo at hand): it adds the architectures to dpkg's
 # list. Needs the packages of scripts/packages.sh's cross_packages
-# (./test.sh installs them) and builds build/pixremap if it isn't there.
+# (./test.sh installs them) and brings build/pixremap up to date.
 # Everything else goes to build-cross/ (or $PIXREMAP_CROSS_DIR).
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
@@ -33,11 +33,9 @@ for arch in "$@"; do
 done
 need_architectures "$@" "${kernel_arches[@]}"
 
-# amd64's lines, the reference.
-if [ ! -x "$root/build/pixremap" ]; then
-    cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$root/build" --target pixremap -j "$jobs" >/dev/null
-fi
+# amd64's lines, the reference, from the current sources.
+[ -f "$root/build/CMakeCache.txt" ] || cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$root/build" --target pixremap -j "$jobs" >/dev/null
 mkdir -p "$cross_dir"
 list_inputs >"$cross_dir/inputs.txt"
 sh "$root/tests/cross/results.sh" "$root/build/pixremap" "$root/tests" "$cross_dir/inputs.txt" \
