@@ -7,9 +7,15 @@
 # TARGET is decode (the whole run in memory, the default) or png_write (the
 # PNG writer against stb_image_write); SECONDS defaults to 600. The seed
 # corpus is every fixture (one or more of each format), every regression
-# file and PngSuite; what the fuzzer learns goes to fuzz/corpus/TARGET/ (not
-# kept in git), crashes to fuzz/crashes/. A crash found is a file to add to
-# tests/hostile/ once the tool handles it.
+# file and PngSuite, and the files in the directory FUZZ_SEEDS names, if
+# any: real-world images (photographs, screenshots, icons) up to 1 MiB
+# make the best seeds for a long campaign. What the fuzzer learns goes to
+# fuzz/corpus/TARGET/ (not kept in git), crashes to fuzz/crashes/. A crash
+# found is a file to add to tests/hostile/ once the tool handles it.
+#
+# The targets keep each input to a few seconds under the sanitizers, so a
+# campaign of hours stops only on a real hang; the timeout is generous
+# because a loaded machine runs them slower.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
@@ -29,6 +35,8 @@ for f in tests/fixtures/* tests/hostile/* tests/pngsuite/*/*; do
     case $f in *.md|*.py|*endless*) continue ;; esac
     cp -n "$f" fuzz/seeds/
 done
-exec "build-fuzz/fuzz/fuzz_$target" "fuzz/corpus/$target" fuzz/seeds \
-    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 -max_len=262144 \
+seeds=(fuzz/seeds)
+if [ -n "${FUZZ_SEEDS:-}" ]; then seeds+=("$FUZZ_SEEDS"); fi
+exec "build-fuzz/fuzz/fuzz_$target" "fuzz/corpus/$target" "${seeds[@]}" \
+    -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2560 -max_len=1048576 \
     -artifact_prefix="fuzz/crashes/$target-" -print_final_stats=1 "$@"
