@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include <unistd.h>
@@ -130,6 +131,67 @@ bool is_pic(const decode_input &in)
            std::memcmp(head + 88, "PICT", 4) == 0;
 }
 
+// stb_image 2.27 counts the palette of an OS/2 bitmap (12-byte header, 3
+// bytes an entry) as if the header were 24 bytes long: it reads 4 entries
+// too few, so the last four colours come out black, and with fewer than 4
+// entries (a 1-bit file) it reads none and takes the pixels from 6 bytes too
+// far on. Such a file is handed to the decoder in the Windows layout, whose
+// palette it counts right: a 40-byte header and 4-byte entries, then the
+// pixels as they were. The entries are the bytes between the header and the
+// pixels, as the decoder counts them for a Windows file, at most 256.
+constexpr std::size_t bmp_file_header = 14, os2_header = 12, windows_header = 40;
+
+std::uint32_t little_endian(const unsigned char *p, int bytes)
+{
+    std::uint32_t value = 0;
+    for (int k = bytes - 1; k >= 0; --k)
+        value = value << 8 | p[k];
+    return value;
+}
+
+void put_little_endian(unsigned char *p, std::uint32_t value, int bytes)
+{
+    for (int k = 0; k < bytes; ++k, value >>= 8)
+        p[k] = static_cast<unsigned char>(value & 0xff);
+}
+
+void mend_os2_palette(decode_input *in)
+{
+    const unsigned char *head = in->data + in->start;
+    const std::size_t size = in->end - in->start;
+    const std::size_t palette_at = bmp_file_header + os2_header;
+    if (size < palette_at || head[0] != 'B' || head[1] != 'M' || little_endian(head + 14, 4) != os2_header)
+        return;
+    const std::uint32_t bits = little_endian(head + 24, 2);
+    const std::uint32_t offset = little_endian(head + 10, 4);
+    if ((bits != 1 && bits != 4 && bits != 8) || offset < palette_at || offset > size)
+        return;
+    const std::size_t entries = (offset - palette_at) / 3;
+    if (entries > 256)
+        return;  // refused as a Windows file with that many would be
+
+    const std::size_t pixels_at = bmp_file_header + windows_header + 4 * entries;
+    std::vector<unsigned char> mended(pixels_at + (size - offset), 0);
+    unsigned char *out = mended.data();
+    out[0] = 'B';
+    out[1] = 'M';
+    put_little_endian(out + 2, static_cast<std::uint32_t>(mended.size()), 4);
+    put_little_endian(out + 10, static_cast<std::uint32_t>(pixels_at), 4);
+    put_little_endian(out + 14, windows_header, 4);
+    put_little_endian(out + 18, little_endian(head + 18, 2), 4);  // width
+    put_little_endian(out + 22, little_endian(head + 20, 2), 4);  // height, rows bottom up
+    put_little_endian(out + 26, little_endian(head + 22, 2), 2);  // planes
+    put_little_endian(out + 28, bits, 2);
+    put_little_endian(out + 46, static_cast<std::uint32_t>(entries), 4);  // colours used
+    for (std::size_t i = 0; i < entries; ++i)
+        std::memcpy(out + bmp_file_header + windows_header + 4 * i, head + palette_at + 3 * i, 3);
+    std::memcpy(out + pixels_at, head + offset, size - offset);
+    in->storage = std::move(mended);
+    in->data = in->storage.data();
+    in->start = 0;
+    in->end = in->storage.size();
+}
+
 void pack_rgba_to_rgb(unsigned char *pixels, int w, int h)
 {
     const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
@@ -202,6 +264,7 @@ unsigned char *decode_pixels(decode_input *in, int *width, int *height, int *cha
                              std::string *reason)
 {
     int w = 0, h = 0, c = 0;
+    mend_os2_palette(in);
     const bool wide = is_16_bit_pnm(*in);
     const bool pic = is_pic(*in);
     const char *why = nullptr;

@@ -5,6 +5,7 @@
 // line and the earlier outputs untouched; never a crash.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -31,6 +32,52 @@ fs::path hostile(const std::string &name)
 // a minute and gigabytes, so they run in the "slow" group only.
 const std::set<std::string> slow_files = {"tga-rle-16384-bomb.tga", "jpeg-16384-no-scan-bomb.jpg"};
 
+// Palette BMPs made by make_palette_bmps.py (whose whole-palette OS/2 files
+// Pillow reads to the same colours): pixel (x, y) has index
+// (y * width + x) mod 2^bits, and palette entry i is (2i + 1, 255 - i,
+// 37i + 11 mod 256). Every one of the file's `entries` gives its colour,
+// whatever the header (stb_image loses four of an OS/2 file's); pixels past
+// them are black, on every run, never what the decoder's stack held.
+struct palette_bmp {
+    const char *file;
+    int width, height, bits, entries;
+};
+
+constexpr palette_bmp palette_bmps[] = {
+    {"bmp-short-palette-8bit.bmp", 16, 16, 8, 101}, {"bmp-short-palette-os2.bmp", 16, 16, 8, 101},
+    {"bmp-short-palette-4bit.bmp", 13, 4, 4, 5},    {"bmp-os2-1bit.bmp", 11, 3, 1, 2},
+    {"bmp-os2-4bit.bmp", 13, 4, 4, 16},             {"bmp-os2-8bit.bmp", 16, 16, 8, 256},
+};
+
+// The image a file holds: for the palette BMPs the script's, otherwise
+// what stb_image makes of it.
+decoded expected_image(const fs::path &file)
+{
+    for (const palette_bmp &p : palette_bmps) {
+        if (file.filename() != p.file)
+            continue;
+        decoded image;
+        image.width = p.width;
+        image.height = p.height;
+        image.channels = 3;
+        for (int i = 0; i < p.width * p.height; ++i) {
+            const int index = i % (1 << p.bits);
+            const bool known = index < p.entries;
+            image.pixels.push_back(static_cast<unsigned char>(known ? 2 * index + 1 : 0));
+            image.pixels.push_back(static_cast<unsigned char>(known ? 255 - index : 0));
+            image.pixels.push_back(static_cast<unsigned char>(known ? (37 * index + 11) % 256 : 0));
+        }
+        return image;
+    }
+    return stb_decode(file);
+}
+
+bool is_palette_bmp(const std::string &name)
+{
+    return std::any_of(std::begin(palette_bmps), std::end(palette_bmps),
+                       [&](const palette_bmp &p) { return name == p.file; });
+}
+
 struct timed_run {
     run_result run;
     double seconds = 0;
@@ -53,7 +100,7 @@ timed_run run_on(const fs::path &dir, const std::string &name,
 // What every run must give, whatever the file.
 void expect_clean_end(const fs::path &dir, const std::string &name, const timed_run &result)
 {
-    ASSERT_TRUE(result.run.status == 0 || result.run.status == 1)
+    ASSERT_TRUE(result.run.status == 0 || (result.run.status == 1 && !is_palette_bmp(name)))
         << "status " << result.run.status << ", stderr: " << result.run.err;
     EXPECT_EQ(result.run.out, "");
     if (result.run.status == 1) {
@@ -68,7 +115,7 @@ void expect_clean_end(const fs::path &dir, const std::string &name, const timed_
         EXPECT_EQ(list_dir(dir), expected);
     } else {
         EXPECT_EQ(result.run.err, "");
-        const decoded input = stb_decode(dir / name);
+        const decoded input = expected_image(dir / name);
         ASSERT_EQ(input.error, "");
         const auto first = apply_map(input.pixels, input.channels, digit_remap);
         const auto second = apply_map(first, input.channels, bit_remap);
@@ -202,52 +249,6 @@ INSTANTIATE_TEST_SUITE_P(known, truncated_files,
                          [](const testing::TestParamInfo<const char *> &p) {
                              return std::string(p.param[0] == 't' ? "tga" : "pnm");
                          });
-
-// Palette BMPs whose pixels index past the end of the palette, made by
-// make_short_palette_bmps.py: pixel (x, y) has index (y * width + x) mod
-// 2^bits, and palette entry i is (2i + 1, 255 - i, 37i + 11 mod 256). The
-// decoder reads `entries` of them (for an OS/2 file, 4 fewer than the file
-// holds); pixels past those are black, on every run, never what the
-// decoder's stack held.
-struct short_palette {
-    const char *file;
-    int width, height, bits, entries;
-};
-
-void PrintTo(const short_palette &p, std::ostream *out) { *out << p.file; }
-
-class short_palettes : public testing::TestWithParam<short_palette> {
-protected:
-    fs::path dir = make_temp_dir();
-    void TearDown() override { remove_temp_dir(dir); }
-};
-
-TEST_P(short_palettes, give_black_past_the_palette)
-{
-    const short_palette p = GetParam();
-    std::vector<unsigned char> expected;
-    for (int i = 0; i < p.width * p.height; ++i) {
-        const int index = i % (1 << p.bits);
-        const bool known = index < p.entries;
-        expected.push_back(static_cast<unsigned char>(known ? 2 * index + 1 : 0));
-        expected.push_back(static_cast<unsigned char>(known ? 255 - index : 0));
-        expected.push_back(static_cast<unsigned char>(known ? (37 * index + 11) % 256 : 0));
-    }
-    expected = apply_map(expected, 3, digit_remap);
-    const timed_run result = run_on(dir, p.file);
-    ASSERT_EQ(result.run.status, 0) << result.run.err;
-    const decoded first = libpng_decode(dir / "outfirst.png");
-    ASSERT_EQ(first.width, p.width);
-    ASSERT_EQ(first.height, p.height);
-    EXPECT_TRUE(first.pixels == expected);
-    EXPECT_TRUE(libpng_decode(dir / "outsecond.png").pixels == apply_map(expected, 3, bit_remap));
-}
-
-INSTANTIATE_TEST_SUITE_P(known, short_palettes,
-                         testing::Values(short_palette{"bmp-short-palette-8bit.bmp", 16, 16, 8, 101},
-                                         short_palette{"bmp-short-palette-os2.bmp", 16, 16, 8, 97},
-                                         short_palette{"bmp-short-palette-4bit.bmp", 13, 4, 4, 5}),
-                         [](const testing::TestParamInfo<short_palette> &p) { return test_name_of(p.param.file); });
 
 // How a decoder that dies is explained: the decoder is stopped here with a
 // signal while it waits for input on a FIFO, as a crash or a kill would stop
