@@ -45,6 +45,7 @@
 #include <unistd.h>
 
 #include "codec.h"
+#include "printable.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define PIXREMAP_ADDRESS_SANITIZER 1
@@ -279,12 +280,9 @@ void drop_capabilities()
 }
 
 // The child's words, as one line of printable text.
-std::string printable(const char *text, std::size_t size)
+std::string decoder_words(const char *text, std::size_t size)
 {
-    std::string shown(text, strnlen(text, size));
-    for (char &c : shown)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = '?';
+    const std::string shown = printable(std::string_view(text, strnlen(text, size)));
     return shown.empty() ? "the decoder failed" : shown;
 }
 
@@ -437,7 +435,7 @@ unsigned char *load_image(const char *path, int *width, int *height, int *channe
     close_all();
 
     if (last.kind == decoder_report::failed)
-        return give_up(printable(last.reason, sizeof last.reason));
+        return give_up(decoder_words(last.reason, sizeof last.reason));
     if (last.kind != decoder_report::image_ready || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return give_up(explain_end(status, usage, header));
     const int w = last.width, h = last.height, c = last.channels;

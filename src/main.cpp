@@ -13,21 +13,18 @@
 #include <string>
 
 #include "load.h"
+#include "printable.h"
 #include "remap.h"
 #include "save.h"
 
 namespace {
 
-// One line on stderr, "pixremap: cannot VERB 'FILE': REASON". Control
-// characters in FILE are shown as '?', so a hostile name can't break the line
-// or steer the terminal.
+// One line on stderr, "pixremap: cannot VERB 'FILE': REASON". FILE is shown
+// printable (printable.h), so a hostile name can't break the line or steer
+// the terminal.
 void report(const char *verb, const char *file, const std::string &reason)
 {
-    std::string shown = file;
-    for (char &c : shown)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = '?';
-    std::fprintf(stderr, "pixremap: cannot %s '%s': %s\n", verb, shown.c_str(), reason.c_str());
+    std::fprintf(stderr, "pixremap: cannot %s '%s': %s\n", verb, printable(file).c_str(), reason.c_str());
 }
 
 } // namespace

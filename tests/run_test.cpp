@@ -363,12 +363,42 @@ TEST_F(in_temp_dir, an_input_past_2_gib_is_read)
     expect_outputs_match(dir, stb_decode(fixture("rgb.png")));
 }
 
-TEST_F(in_temp_dir, control_characters_in_a_path_stay_on_one_line)
+// A name is shown on one line as it reads, whatever bytes it holds:
+// printable ASCII and well-formed UTF-8 as they are, each control character
+// (C0, DEL, C1 raw or as UTF-8), line separator or bidirectional control as
+// '?', and each byte that isn't well-formed UTF-8 as '?'.
+struct shown_name {
+    const char *test, *name, *shown;
+};
+
+void PrintTo(const shown_name &c, std::ostream *out) { *out << c.test; }
+
+class names : public testing::TestWithParam<shown_name> {
+protected:
+    fs::path dir = make_temp_dir();
+    void TearDown() override { remove_temp_dir(dir); }
+};
+
+TEST_P(names, are_shown_safely)
 {
-    const run_result run = run_pixremap(dir, {"bad\nname\x1b[2J.png"});
+    const run_result run = run_pixremap(dir, {GetParam().name});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "pixremap: cannot read 'bad?name?[2J.png': No such file or directory\n");
+    EXPECT_EQ(run.err, std::string("pixremap: cannot read '") + GetParam().shown +
+                           "': No such file or directory\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    all, names,
+    testing::Values(shown_name{"c0_controls", "bad\nname\x1b[2J\t.png", "bad?name?[2J?.png"},
+                    shown_name{"del", "del\x7f.png", "del?.png"},
+                    shown_name{"c1_raw_byte", "csi\x9b" "2J.png", "csi?2J.png"},
+                    shown_name{"c1_as_utf8", "csi\xc2\x9b" "2J\xc2\x85.png", "csi?2J?.png"},
+                    shown_name{"bidi_and_line_separators", "a\xe2\x80\xae" "b\xe2\x81\xa6" "c\xe2\x80\xa8.png", "a?b?c?.png"},
+                    shown_name{"stray_and_cut_off_bytes", "x\x80y\xff\xe2\x82.png", "x?y???.png"},
+                    shown_name{"overlong_and_surrogates", "\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80.png", "?????????.png"},
+                    shown_name{"letters_of_any_script", "caf\xc3\xa9-\xe6\x97\xa5\xe6\x9c\xac-\xf0\x9f\x98\x80-\xc2\xa0.png",
+                               "caf\xc3\xa9-\xe6\x97\xa5\xe6\x9c\xac-\xf0\x9f\x98\x80-\xc2\xa0.png"}),
+    [](const testing::TestParamInfo<shown_name> &p) { return std::string(p.param.test); });
 
 // ---- outputs that can't be written ----------------------------------------
 
