@@ -128,11 +128,17 @@ void send(int fd, const decoder_report &report)
     _exit(1);
 }
 
-void limit(int resource, std::uint64_t soft, std::uint64_t hard)
+// Lowers a limit to soft and hard where it is higher; never raises one:
+// the limits the decoder was given are its caller's to set. (prlimit, on
+// the process itself, is the one call the filter lets through for this.)
+void lower_limit(int resource, std::uint64_t soft, std::uint64_t hard)
 {
-    const rlimit value = {std::min<std::uint64_t>(soft, RLIM_INFINITY),
-                          std::min<std::uint64_t>(hard, RLIM_INFINITY)};
-    setrlimit(resource, &value);
+    rlimit now;
+    if (prlimit(0, static_cast<__rlimit_resource>(resource), nullptr, &now) != 0)
+        return;
+    rlimit value = {std::min<std::uint64_t>(soft, now.rlim_cur), std::min<std::uint64_t>(hard, now.rlim_max)};
+    value.rlim_cur = std::min(value.rlim_cur, value.rlim_max);
+    prlimit(0, static_cast<__rlimit_resource>(resource), &value, nullptr);
 }
 
 // The system calls the decoder may make, by name: each architecture's C
@@ -231,6 +237,67 @@ void drop_capabilities()
     syscall(SYS_capset, &header, none);
 }
 
+// Opens a path of any length: one within the system's limit (PATH_MAX)
+// directly, a longer one a directory at a time, each step as long as the
+// limit allows, so that every name resolves as it would in one open.
+int open_any_length(const char *path, int flags)
+{
+    std::size_t left = std::strlen(path);
+    if (left < PATH_MAX)
+        return open(path, flags);
+    int dir = AT_FDCWD;
+    const auto close_dir = [&] {
+        if (dir != AT_FDCWD) {
+            const int error = errno;
+            close(dir);
+            errno = error;
+        }
+    };
+    while (left >= PATH_MAX) {
+        std::size_t cut = PATH_MAX - 1;  // the last '/' that leaves a step within the limit
+        while (cut > 0 && path[cut] != '/')
+            --cut;
+        if (cut == 0 && path[0] != '/') {
+            close_dir();
+            errno = ENAMETOOLONG;  // a single name longer than the limit
+            return -1;
+        }
+        const std::string step(path, cut == 0 ? 1 : cut);  // "/" for an absolute path's root
+        const int next = openat(dir, step.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        close_dir();
+        if (next < 0)
+            return -1;
+        dir = next;
+        path += step.size();
+        while (*path == '/')
+            ++path;
+        left = std::strlen(path);
+    }
+    const int fd = openat(dir, *path ? path : ".", flags);
+    close_dir();
+    return fd;
+}
+
+// Whole pages, as the shared memory is kept and released.
+std::size_t page_rounded(std::size_t size)
+{
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    return (size + page - 1) / page * page;
+}
+
+// The bytes of the 8-bit image a header declares, as the decoder hands it
+// back (its channel count is the header's, in every format).
+std::uint64_t image_bytes(const image_header &h)
+{
+    return static_cast<std::uint64_t>(std::max(h.width, 0)) * static_cast<std::uint64_t>(std::max(h.height, 0)) *
+           static_cast<std::uint64_t>(std::clamp(h.channels, 1, 4));
+}
+
+std::string mebibytes(std::uint64_t bytes)
+{
+    return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB";
+}
+
 // The child: never returns.
 [[noreturn]] void run_decoder(int input_fd, bool seekable, unsigned char *shared,
                               std::size_t reserved, int report_fd)
@@ -248,13 +315,27 @@ void drop_capabilities()
     report.kind = decoder_report::header_read;
     report.sized = decode_header(in, &report.header);
     const image_header *declared = report.sized ? &report.header : nullptr;
+    if (declared) {
+        // The reservation is cut to the image the file declares, so that the
+        // rest of the address space (under a limit, all there is) is the
+        // decoder's to work in.
+        const std::uint64_t image = image_bytes(*declared);
+        if (image > reserved)
+            fail(report_fd, "the image needs " + mebibytes(image) + " and this run can map only " +
+                                mebibytes(reserved) + " for it (is there an address-space limit?)");
+        const std::size_t kept = page_rounded(static_cast<std::size_t>(image));
+        if (kept < reserved) {
+            munmap(shared + kept, reserved - kept);
+            reserved = kept;
+        }
+    }
     const std::uint64_t memory = decoder_memory_budget(declared);
     const std::uint64_t seconds = decoder_time_budget(declared);
     codec_limit_memory(memory);
-    limit(RLIMIT_CPU, seconds, seconds + 1);
+    lower_limit(RLIMIT_CPU, seconds, seconds + 1);
 #ifndef PIXREMAP_ADDRESS_SANITIZER
     // The kernel's own cap behind the decoder's count.
-    limit(RLIMIT_AS, memory + address_space_slack, memory + address_space_slack);
+    lower_limit(RLIMIT_AS, memory + address_space_slack, memory + address_space_slack);
 #endif
     send(report_fd, report);
 
@@ -266,8 +347,7 @@ void drop_capabilities()
     const std::size_t size = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
                              static_cast<std::size_t>(channels);
     if (size > reserved)
-        fail(report_fd, "the image is larger than the memory this process may map (" +
-                            std::to_string(reserved >> 20) + " MiB)");
+        fail(report_fd, "the decoder made a larger image than the file declares");
     std::memcpy(shared, pixels, size);
 
     report = decoder_report{};
@@ -295,14 +375,26 @@ std::string signal_text(int sig)
 }
 
 // What became of a child that handed back no image.
-std::string explain_end(int status, const rusage &usage, const decoder_report &header)
+// `given` is the processor-time limit the run itself was given (ulimit -t),
+// which the decoder's budget never exceeds.
+std::string explain_end(int status, const rusage &usage, const decoder_report &header,
+                        const rlimit &given)
 {
     const image_header *declared = header.sized ? &header.header : nullptr;
-    const std::uint64_t seconds = decoder_time_budget(declared);
+    const std::uint64_t budget = decoder_time_budget(declared);
+    const std::uint64_t seconds = std::min<std::uint64_t>(budget, given.rlim_cur);
+    const std::uint64_t hard = std::min<std::uint64_t>(budget + 1, given.rlim_max);
     if (WIFSIGNALED(status)) {
         const int sig = WTERMSIG(status);
-        const double used = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec);
-        if (sig == SIGXCPU || (sig == SIGKILL && used >= static_cast<double>(seconds)))
+        const double used = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        // The kernel counts in ticks; a process killed at its hard limit
+        // has used at least nearly that much.
+        const bool out_of_time = sig == SIGXCPU || (sig == SIGKILL && used + 0.5 >= static_cast<double>(hard));
+        if (out_of_time && seconds < budget)
+            return "the decoder was stopped by this run's processor-time limit (ulimit -t) after " +
+                   std::to_string(std::min(seconds, hard)) + (std::min(seconds, hard) == 1 ? " second" : " seconds");
+        if (out_of_time)
             return "the decoder was stopped after " + std::to_string(seconds) +
                    " seconds of processor time on this file (it may be made to hang it)";
         if (sig == SIGSYS)
@@ -341,19 +433,12 @@ decoder_report collect(pid_t pid, int report_fd, decoder_report *header, int *st
     return last;
 }
 
-// Whole pages, as the shared memory is kept and released.
-std::size_t page_rounded(std::size_t size)
-{
-    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    return (size + page - 1) / page * page;
-}
-
 } // namespace
 
 bool confine_decoder(int input_fd, int report_fd)
 {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    limit(RLIMIT_CORE, 0, 0);
+    lower_limit(RLIMIT_CORE, 0, 0);
     // Readable memory must not become executable behind the filter's back
     // (a personality the caller may have set, as `setarch -X` does).
     const int persona = personality(0xffffffff);
@@ -364,7 +449,7 @@ bool confine_decoder(int input_fd, int report_fd)
         mallopt(M_MMAP_MAX, 0);
     // Until the header is read, the fixed allowance of processor time; the
     // hard limit is the most any declared size could be given.
-    limit(RLIMIT_CPU, time_allowance, time_allowance + largest_declared / image_bytes_per_second + 1);
+    lower_limit(RLIMIT_CPU, time_allowance, time_allowance + largest_declared / image_bytes_per_second + 1);
     drop_capabilities();
     return install_filter(input_fd, report_fd);
 }
@@ -382,7 +467,7 @@ std::uint64_t decoder_time_budget(const image_header *declared)
 unsigned char *load_image(const char *path, int *width, int *height, int *channels,
                           std::string *reason)
 {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = open_any_length(path, O_RDONLY | O_CLOEXEC);
     struct stat st;
     const int error = fd < 0                  ? errno
                       : fstat(fd, &st) != 0   ? errno
@@ -405,9 +490,11 @@ unsigned char *load_image(const char *path, int *width, int *height, int *channe
     };
     if (error)
         return give_up(std::strerror(error));
-    // Under an address-space limit (ulimit -v) the reservation shrinks until
-    // it fits; an image larger than it is then refused.
-    for (reserved = largest_image; reserved >= (16u << 20); reserved /= 2) {
+    // Under an address-space limit (ulimit -v) the reservation shrinks, an
+    // eighth at a time, until it fits: the more room the limit leaves, the
+    // larger it is. The decoder cuts it to the image the file declares, and
+    // refuses an image larger than it.
+    for (reserved = largest_image; reserved >= (16u << 20); reserved = page_rounded(reserved - reserved / 8)) {
         shared = mmap(nullptr, reserved, PROT_READ | PROT_WRITE,
                       MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (shared != MAP_FAILED)
@@ -429,6 +516,8 @@ unsigned char *load_image(const char *path, int *width, int *height, int *channe
 
     decoder_report header;
     header.kind = 0;
+    rlimit given_time = {RLIM_INFINITY, RLIM_INFINITY};
+    getrlimit(RLIMIT_CPU, &given_time);
     int status = 0;
     rusage usage = {};
     const decoder_report last = collect(pid, pipe_fds[0], &header, &status, &usage);
@@ -437,7 +526,7 @@ unsigned char *load_image(const char *path, int *width, int *height, int *channe
     if (last.kind == decoder_report::failed)
         return give_up(decoder_words(last.reason, sizeof last.reason));
     if (last.kind != decoder_report::image_ready || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return give_up(explain_end(status, usage, header));
+        return give_up(explain_end(status, usage, header, given_time));
     const int w = last.width, h = last.height, c = last.channels;
     const std::uint64_t size = static_cast<std::uint64_t>(std::max(w, 0)) *
                                static_cast<std::uint64_t>(std::max(h, 0)) *

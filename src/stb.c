@@ -25,6 +25,7 @@ typedef struct block {
 static block live = {&live, &live, 0, 0};
 static size_t live_bytes, peak_bytes, limit_bytes = (size_t)-1;
 static unsigned generation;
+static int refused; /* an allocation failed since the last decode began */
 static jmp_buf *check_failed; /* where a failed check returns to */
 
 static block *header_of(void *p) { return (block *)((char *)p - HEADER_SIZE); }
@@ -58,11 +59,11 @@ static void unlink_block(block *b)
 
 static void *codec_malloc(size_t size)
 {
-    if (!fits(size))
+    block *b = fits(size) ? (block *)calloc(1, HEADER_SIZE + size) : NULL;
+    if (!b) {
+        refused = 1;
         return NULL;
-    block *b = (block *)calloc(1, HEADER_SIZE + size);
-    if (!b)
-        return NULL;
+    }
     b->size = size;
     b->generation = generation;
     link_block(b);
@@ -86,12 +87,15 @@ static void *codec_realloc(void *p, size_t size)
         return codec_malloc(size);
     block *b = header_of(p);
     const size_t old = b->size;
-    if (size > old && !fits(size - old))
+    if (size > old && !fits(size - old)) {
+        refused = 1;
         return NULL;
+    }
     unlink_block(b);
     block *moved = (block *)realloc(b, HEADER_SIZE + size);
     if (!moved) {
         link_block(b);
+        refused = 1;
         return NULL;
     }
     if (size > old)
@@ -176,12 +180,18 @@ void *codec_decode(const stbi_io_callbacks *io, void *user, int wide, int sample
 {
     void *volatile result = NULL;
     stbi__g_failure_reason = NULL;
+    refused = 0;
     const int n = samples_per_pixel;
     GUARDED(wide ? (void *)stbi_load_16_from_callbacks(io, user, width, height, channels, n)
                  : (void *)stbi_load_from_callbacks(io, user, width, height, channels, n),
             NULL, stbi__g_failure_reason = "the decoder found the file inconsistent");
+    /* Some of the library's allocations fail without a reason (its zlib's
+       first buffer, for one); a decode that failed after memory was refused
+       failed for that. */
     if (!result)
-        *reason = stbi__g_failure_reason ? stbi__g_failure_reason : "the decoder failed";
+        *reason = stbi__g_failure_reason ? stbi__g_failure_reason
+                  : refused              ? "Out of memory"
+                                         : "the decoder failed";
     return result;
 }
 

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -166,9 +167,12 @@ struct refusal {
     const char *file;
     const char *reason;
     double seconds;  // the most the run may take: loose, it catches hangs
+    // A processor-time limit the run is given (ulimit -t), soft and hard, or 0.
+    rlim_t cpu_soft = 0, cpu_hard = 0;
+    const char *test = nullptr;  // the test's name, if not the file's
 };
 
-void PrintTo(const refusal &r, std::ostream *out) { *out << r.file; }
+void PrintTo(const refusal &r, std::ostream *out) { *out << (r.test ? r.test : r.file); }
 
 class hostile_refusals : public testing::TestWithParam<refusal> {
 protected:
@@ -179,7 +183,12 @@ protected:
 TEST_P(hostile_refusals, are_refused_for_the_right_reason)
 {
     const refusal &r = GetParam();
-    const timed_run result = run_on(dir, r.file);
+    const timed_run result = run_on(dir, r.file, [r] {
+        if (r.cpu_soft) {
+            const rlimit cpu{r.cpu_soft, r.cpu_hard};
+            setrlimit(RLIMIT_CPU, &cpu);
+        }
+    });
     EXPECT_EQ(result.run.status, 1);
     EXPECT_EQ(result.run.err, "pixremap: cannot read '" + std::string(r.file) + "': " + r.reason + "\n");
     EXPECT_LT(result.seconds, r.seconds);
@@ -194,6 +203,13 @@ INSTANTIATE_TEST_SUITE_P(
                 "the decoder was stopped after 8 seconds of processor time on this file "
                 "(it may be made to hang it)",
                 60},
+        // The run's own limit is lower, soft or hard: the decoder keeps it.
+        refusal{"hdr-endless-rle.hdr",
+                "the decoder was stopped by this run's processor-time limit (ulimit -t) after 2 seconds", 30,
+                2, RLIM_INFINITY, "hdr_endless_under_a_soft_cpu_limit"},
+        refusal{"hdr-endless-rle.hdr",
+                "the decoder was stopped by this run's processor-time limit (ulimit -t) after 2 seconds", 30,
+                2, 2, "hdr_endless_under_a_hard_cpu_limit"},
         refusal{"jpeg-huffman-oob-write.jpg", "Corrupt JPEG", 30},
         // Crashed the decoder through a null image; now refused as it reads.
         refusal{"pic-null-deref.pic", "packet has bad compression type", 30},
@@ -202,7 +218,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Asks for 4 GiB for a 254x1 image: the memory budget refuses it.
         refusal{"png-254x1-4gib-idat-bomb.png", "Out of memory", 30},
         refusal{"pnm-zero-size.ppm", "the image has no pixels", 30}),
-    [](const testing::TestParamInfo<refusal> &p) { return test_name_of(p.param.file); });
+    [](const testing::TestParamInfo<refusal> &p) {
+        return p.param.test ? std::string(p.param.test) : test_name_of(p.param.file);
+    });
 
 // Truncated raw images decode to zeros beyond the file's data, never to
 // whatever the decoder's memory held: glibc's MALLOC_PERTURB_ fills fresh

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <csignal>
+#include <cstdlib>
 #include <thread>
 
 #include <zlib.h>
@@ -242,6 +243,36 @@ TEST_F(in_temp_dir, long_paths_are_read_whole)
     }
 }
 
+// Forty nested directories of 250 characters: a path of over 10,000
+// characters, past the system's limit on one path (PATH_MAX, 4096), made
+// and removed a directory at a time.
+TEST_F(in_temp_dir, paths_past_the_system_limit_are_read)
+{
+    const std::string step = std::string(249, 'd') + "/";
+    std::string path;
+    int at = open(dir.c_str(), O_PATH | O_DIRECTORY);
+    for (int k = 0; k < 40; ++k, path += step) {
+        ASSERT_EQ(mkdirat(at, step.c_str(), 0755), 0);
+        const int next = openat(at, step.c_str(), O_PATH | O_DIRECTORY);
+        close(at);
+        at = next;
+    }
+    const std::string png = read_file(fixture("grey_alpha.png"));
+    const int out = openat(at, "picture.png", O_WRONLY | O_CREAT, 0644);
+    ASSERT_EQ(write(out, png.data(), png.size()), static_cast<ssize_t>(png.size()));
+    close(out);
+    close(at);
+    path += "picture.png";
+    ASSERT_GT(path.size(), 10000u);
+
+    const run_result run = run_pixremap(dir, {path});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(run.err.empty()) << run.err.substr(0, 200);
+    expect_outputs_match(dir, stb_decode(fixture("grey_alpha.png")));
+    // The standard library removes a tree by whole paths; rm walks it.
+    EXPECT_EQ(std::system(("rm -rf '" + (dir / step.substr(0, 249)).string() + "'").c_str()), 0);
+}
+
 // ---- the output files ----------------------------------------------------
 
 TEST_F(in_temp_dir, existing_outputs_are_replaced_and_keep_their_permissions)
@@ -469,18 +500,68 @@ TEST_F(in_temp_dir, an_input_without_read_permission_fails_cleanly)
 }
 
 #ifndef __SANITIZE_ADDRESS__
-// Under an address-space limit (ulimit -v) of 1 GiB, less than the decoder's
-// usual 2 GiB reservation for the pixels, the tool still reads an image.
-// (AddressSanitizer can't run under such a limit, so its build skips this.)
-TEST_F(in_temp_dir, an_address_space_limit_still_reads_images)
+// A black RGB PNG, width x height, rows unfiltered: tiny on disk, as large
+// as any other once decoded.
+std::string black_png(std::uint32_t width, std::uint32_t height)
 {
-    put("rgba.png");
-    const run_result run = run_pixremap(dir, {"rgba.png"}, [] {
-        const rlimit cap{1ull << 30, 1ull << 30};
-        setrlimit(RLIMIT_AS, &cap);
-    });
-    EXPECT_EQ(run.status, 0) << run.err;
-    expect_outputs_match(dir, stb_decode(fixture("rgba.png")));
+    const auto be32 = [](std::uint32_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                           static_cast<char>(v)};
+    };
+    const auto chunk = [&](const std::string &type, const std::string &data) {
+        const std::string body = type + data;
+        return be32(static_cast<std::uint32_t>(data.size())) + body +
+               be32(static_cast<std::uint32_t>(
+                   crc32(0, reinterpret_cast<const Bytef *>(body.data()), static_cast<uInt>(body.size()))));
+    };
+    const std::string row(1 + std::size_t{width} * 3, '\0');
+    z_stream z = {};
+    deflateInit(&z, 1);
+    std::string idat;
+    std::vector<unsigned char> out(1 << 16);
+    for (std::uint32_t y = 0; y <= height; ++y) {
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(row.data()));
+        z.avail_in = y < height ? static_cast<uInt>(row.size()) : 0;
+        do {
+            z.next_out = out.data();
+            z.avail_out = static_cast<uInt>(out.size());
+            deflate(&z, y < height ? Z_NO_FLUSH : Z_FINISH);
+            idat.append(reinterpret_cast<char *>(out.data()), out.size() - z.avail_out);
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    return std::string("\x89PNG\r\n\x1a\n", 8) +
+           chunk("IHDR", be32(width) + be32(height) + std::string{8, 2, 0, 0, 0}) + chunk("IDAT", idat) +
+           chunk("IEND", "");
+}
+
+// Under an address-space limit (ulimit -v), more room never makes a run
+// fail: on a ladder of limits, once one passes every higher one passes, and
+// one that can't hold the image says so. (AddressSanitizer can't run under
+// such a limit, so its build skips this.)
+TEST_F(in_temp_dir, a_higher_address_space_limit_never_fails_where_a_lower_one_passed)
+{
+    write_file(dir / "black.png", black_png(6000, 6000));  // 108 MB decoded
+    bool passed = false;
+    for (const double gib : {0.125, 0.25, 0.5, 0.75, 1.0, 1.5, 2.0, 2.0625, 2.125, 2.25, 2.5, 3.0, 4.0}) {
+        const auto bytes = static_cast<rlim_t>(gib * (1u << 30));
+        const run_result run = run_pixremap(dir, {"black.png"}, [bytes] {
+            const rlimit cap{bytes, bytes};
+            setrlimit(RLIMIT_AS, &cap);
+        });
+        SCOPED_TRACE(std::to_string(gib) + " GiB");
+        if (passed) {
+            EXPECT_EQ(run.status, 0) << run.err;
+        }
+        passed = passed || run.status == 0;
+        if (run.status != 0) {
+            EXPECT_TRUE(run.err.find("ut of memory") != std::string::npos ||
+                        run.err.find("this run can map only") != std::string::npos ||
+                        run.err.find("cannot start the decoder") != std::string::npos)
+                << run.err;
+        }
+    }
+    EXPECT_TRUE(passed);
 }
 #endif
 
