@@ -8,9 +8,15 @@
 // Success prints nothing and exits 0. An input that can't be read is one line
 // on stderr and exit 1, with no output created or changed. An output that
 // can't be written is one line on stderr; the run goes on to the other output
-// and exits 1.
-#include <cstdio>
+// and exits 1. So does an output that was replaced but whose directory could
+// not be synced. A message that can't be written (stderr a closed pipe, a
+// full disk) changes nothing else: the run goes on and its exit status says
+// what happened.
+#include <cerrno>
+#include <csignal>
 #include <string>
+
+#include <unistd.h>
 
 #include "load.h"
 #include "printable.h"
@@ -19,12 +25,51 @@
 
 namespace {
 
-// One line on stderr, "pixremap: cannot VERB 'FILE': REASON". FILE is shown
-// printable (printable.h), so a hostile name can't break the line or steer
-// the terminal.
+// Writes one line to stderr whatever stderr is: a pipe nobody reads or a
+// file past the size limit fails the write (EPIPE, EFBIG) instead of ending
+// the run with SIGPIPE or SIGXFSZ, and the failure is let go.
+void say(const std::string &line)
+{
+    struct sigaction ignore = {}, pipe_before, xfsz_before;
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &pipe_before);
+    sigaction(SIGXFSZ, &ignore, &xfsz_before);
+    for (std::size_t done = 0; done < line.size();) {
+        const ssize_t n = write(STDERR_FILENO, line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    sigaction(SIGPIPE, &pipe_before, nullptr);
+    sigaction(SIGXFSZ, &xfsz_before, nullptr);
+}
+
+// "pixremap: cannot VERB 'FILE': REASON". FILE is shown printable
+// (printable.h), so a hostile name can't break the line or steer the
+// terminal.
 void report(const char *verb, const char *file, const std::string &reason)
 {
-    std::fprintf(stderr, "pixremap: cannot %s '%s': %s\n", verb, printable(file).c_str(), reason.c_str());
+    say(std::string("pixremap: cannot ") + verb + " '" + printable(file) + "': " + reason + "\n");
+}
+
+// Saves one output and says what went wrong; 0 if nothing did, else 1.
+int save(const char *name, const unsigned char *pixels, int width, int height, int channels)
+{
+    std::string reason;
+    switch (save_png(name, pixels, width, height, channels, &reason)) {
+    case atomic_result::replaced:
+        return 0;
+    case atomic_result::kept_old:
+        report("write", name, reason);
+        return 1;
+    case atomic_result::replaced_unsynced:
+        say(std::string("pixremap: replaced '") + printable(name) + "', but it may not be on disk: " +
+            reason + "\n");
+        return 1;
+    }
+    return 1;
 }
 
 } // namespace
@@ -43,15 +88,9 @@ int main(int argc, char **argv)
 
     int status = 0;
     remap_pixels<digit_remap>(pixels, width, height, channels);
-    if (!save_png("outfirst.png", pixels, width, height, channels, &reason)) {
-        report("write", "outfirst.png", reason);
-        status = 1;
-    }
+    status |= save("outfirst.png", pixels, width, height, channels);
     remap_pixels<bit_remap>(pixels, width, height, channels);
-    if (!save_png("outsecond.png", pixels, width, height, channels, &reason)) {
-        report("write", "outsecond.png", reason);
-        status = 1;
-    }
+    status |= save("outsecond.png", pixels, width, height, channels);
 
     release_image(pixels, width, height, channels);
     return status;

@@ -70,6 +70,18 @@ run_result run_binary(const std::string &binary, const fs::path &dir,
     return result;
 }
 
+std::function<void()> with_faults(const std::string &faults)
+{
+    return [faults] {
+        setenv("LD_PRELOAD", FAULT_LIBRARY, 1);
+        setenv("PIXREMAP_FAULTS", faults.c_str(), 1);
+        // The sanitizers' runtime wants to be loaded first; here it can't be.
+        const char *before = getenv("ASAN_OPTIONS");
+        const std::string options = std::string(before ? before : "") + ":verify_asan_link_order=0";
+        setenv("ASAN_OPTIONS", options.c_str(), 1);
+    };
+}
+
 run_result run_pixremap(const fs::path &dir, const std::vector<std::string> &args,
                         const std::function<void()> &before_exec)
 {

@@ -28,6 +28,10 @@ run_result run_binary(const std::string &binary, const fs::path &dir,
 run_result run_pixremap(const fs::path &dir, const std::vector<std::string> &args,
                         const std::function<void()> &before_exec = {});
 
+// A before_exec that preloads fault_injection.c into the run with the given
+// faults ("no_tmpfile,dir_sync_eio"); see that file.
+std::function<void()> with_faults(const std::string &faults);
+
 // A file name as a test name: every character but letters and digits
 // becomes '_'.
 std::string test_name_of(const std::string &file);

@@ -1,12 +1,17 @@
-// Interrupted runs: SIGINT, SIGTERM and SIGHUP sent at many moments of a
-// run over existing outputs. Whenever it comes, no temporary file is left
+// Interrupted runs: every signal whose default action ends a process sent
+// at many moments of a run over existing outputs, and at the moment an
+// output is being written. Whenever it comes, no temporary file is left
 // behind and each output is either the old file or the whole new one; a
-// run the signal ends is ended by that signal. A file-size limit reached
-// part-way through an output fails that output alone, cleanly.
+// run the signal ends is ended by that signal. That holds for outputs made
+// as unnamed files, even for SIGKILL, and for outputs made as hidden named
+// files where unnamed ones can't be made (fault_injection.c makes it so).
+// A file-size limit reached part-way through an output fails that output
+// alone, cleanly.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <thread>
 
 #include <fcntl.h>
@@ -37,6 +42,18 @@ struct spawned {
     std::chrono::steady_clock::time_point start;
 };
 
+// The signals whose default action ends the process and that a process
+// can catch.
+const std::vector<int> ending_signals = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGPIPE, SIGALRM,
+                                         SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF, SIGPOLL};
+
+// No core files from the signals that would leave one.
+void no_core_files()
+{
+    const rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+}
+
 spawned start_pixremap(const fs::path &dir, const std::function<void()> &before_exec = {})
 {
     const auto start = std::chrono::steady_clock::now();
@@ -66,23 +83,40 @@ protected:
     void TearDown() override { remove_temp_dir(dir); }
 };
 
-TEST_F(interrupted, runs_leave_old_or_whole_new_outputs_and_no_temporary)
+// How outputs are made: "unnamed" files, or "named" hidden ones where the
+// file system can't make unnamed files.
+class interrupted_runs : public testing::TestWithParam<std::string> {
+protected:
+    fs::path dir = make_temp_dir();
+    void TearDown() override { remove_temp_dir(dir); }
+};
+
+TEST_P(interrupted_runs, leave_old_or_whole_new_outputs_and_no_temporary)
 {
+    const bool named = GetParam() == "named";
+    const auto set_up = [named] {
+        no_core_files();
+        if (named)
+            with_faults("no_tmpfile")();
+    };
     write_large_input(dir / "in.ppm");
     const fs::path done = dir / "done";
     fs::create_directory(done);
     fs::copy_file(dir / "in.ppm", done / "in.ppm");
-    const spawned whole = start_pixremap(done);
+    const spawned whole = start_pixremap(done, set_up);
     ASSERT_EQ(wait_for(whole.pid), 0);
     const double run_seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - whole.start).count();
     const std::string new_first = read_file(done / "outfirst.png"), new_second = read_file(done / "outsecond.png");
 
-    const int signals[] = {SIGINT, SIGTERM, SIGHUP};
-    const int moments = 24;
+    // SIGKILL too, where nothing is left to clean up after it.
+    std::vector<int> signals = ending_signals;
+    if (!named)
+        signals.push_back(SIGKILL);
+    const int moments = 26;
     int ended_by_signal = 0;
     for (int k = 0; k < moments; ++k) {
-        const int sig = signals[k % 3];
+        const int sig = signals[static_cast<std::size_t>(k) % signals.size()];
         const double at = run_seconds * (k + 0.5) / moments;
         SCOPED_TRACE(testing::Message() << "signal " << sig << " after " << at << " s of " << run_seconds);
         const fs::path work = dir / ("run" + std::to_string(k));
@@ -91,7 +125,7 @@ TEST_F(interrupted, runs_leave_old_or_whole_new_outputs_and_no_temporary)
         write_file(work / "outfirst.png", "old first");
         write_file(work / "outsecond.png", "old second");
 
-        const spawned run = start_pixremap(work);
+        const spawned run = start_pixremap(work, set_up);
         std::this_thread::sleep_until(run.start + std::chrono::duration<double>(at));
         kill(run.pid, sig);
         const int status = wait_for(run.pid);
@@ -109,6 +143,61 @@ TEST_F(interrupted, runs_leave_old_or_whole_new_outputs_and_no_temporary)
     }
     EXPECT_GE(ended_by_signal, moments / 2) << "the signals came too late to test anything";
 }
+
+INSTANTIATE_TEST_SUITE_P(all, interrupted_runs, testing::Values("unnamed", "named"),
+                         [](const testing::TestParamInfo<std::string> &p) { return p.param; });
+
+// Each signal raised while the first output is being written: the run
+// ends by it and leaves the old outputs and nothing else. Hidden named
+// files are removed by the signal's handler; an unnamed file needs
+// nothing, even after SIGKILL.
+struct signal_mid_write {
+    int sig;
+    const char *faults;
+};
+
+void PrintTo(const signal_mid_write &c, std::ostream *out) { *out << strsignal(c.sig) << " " << c.faults; }
+
+class signals_mid_write : public testing::TestWithParam<signal_mid_write> {
+protected:
+    fs::path dir = make_temp_dir();
+    void TearDown() override { remove_temp_dir(dir); }
+};
+
+TEST_P(signals_mid_write, end_the_run_and_leave_no_file)
+{
+    const signal_mid_write c = GetParam();
+    fs::copy_file(fixture("rgb.png"), dir / "in.png");
+    write_file(dir / "outfirst.png", "old first");
+    write_file(dir / "outsecond.png", "old second");
+    const run_result run = run_pixremap(dir, {"in.png"}, [c] {
+        no_core_files();
+        with_faults(c.faults)();
+    });
+    EXPECT_EQ(run.status, 128 + c.sig) << run.err;
+    EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"in.png", "outfirst.png", "outsecond.png"}));
+    EXPECT_EQ(read_file(dir / "outfirst.png"), "old first");
+    EXPECT_EQ(read_file(dir / "outsecond.png"), "old second");
+}
+
+std::vector<signal_mid_write> mid_write_cases()
+{
+    std::vector<signal_mid_write> cases;
+    static std::vector<std::string> faults;  // kept for the cases' pointers
+    faults.reserve(ending_signals.size());
+    for (const int sig : ending_signals) {
+        faults.push_back("no_tmpfile,signal_on_write=" + std::to_string(sig));
+        cases.push_back({sig, faults.back().c_str()});
+    }
+    cases.push_back({SIGKILL, "kill_on_write"});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(all, signals_mid_write, testing::ValuesIn(mid_write_cases()),
+                         [](const testing::TestParamInfo<signal_mid_write> &p) {
+                             return test_name_of(sigabbrev_np(p.param.sig)) +
+                                    (std::string(p.param.faults).find("no_tmpfile") == 0 ? "_named" : "_unnamed");
+                         });
 
 // A signal the caller ignores (nohup) stays ignored while an output is
 // written: the run goes on to the end.

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -448,6 +449,110 @@ TEST_F(in_temp_dir, a_directory_in_the_way_fails_that_output_only)
     EXPECT_TRUE(second.pixels == apply_map(apply_map(input.pixels, 4, digit_remap), 4, bit_remap));
     EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"outfirst.png", "outsecond.png", "rgba.png"}));
 }
+
+// What the run says of each output is the truth: "cannot write" only when
+// the old file is still there. The system is made to fail on purpose
+// (fault_injection.c); each output starts as an old file.
+struct output_fault {
+    const char *test, *faults;
+    int status;
+    const char *err;  // the same line for each output, "%s" for its name
+};
+
+void PrintTo(const output_fault &c, std::ostream *out) { *out << c.test; }
+
+class output_faults : public testing::TestWithParam<output_fault> {
+protected:
+    fs::path dir = make_temp_dir();
+    void TearDown() override { remove_temp_dir(dir); }
+};
+
+TEST_P(output_faults, are_reported_truthfully)
+{
+    const output_fault c = GetParam();
+    fs::copy_file(fixture("rgb.png"), dir / "rgb.png");
+    write_file(dir / "outfirst.png", "old");
+    write_file(dir / "outsecond.png", "old");
+    const run_result run = run_pixremap(dir, {"rgb.png"}, with_faults(c.faults));
+    EXPECT_EQ(run.status, c.status);
+    std::string err;
+    for (const char *name : {"outfirst.png", "outsecond.png"}) {
+        char line[256];
+        std::snprintf(line, sizeof line, c.err, name);
+        err += line;
+    }
+    EXPECT_EQ(run.err, err);
+    expect_outputs_match(dir, stb_decode(fixture("rgb.png")));
+    EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"outfirst.png", "outsecond.png", "rgb.png"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    all, output_faults,
+    testing::Values(
+        // No unnamed files on this file system, or no /proc to name one:
+        // a hidden named file, as before.
+        output_fault{"no_unnamed_files", "no_tmpfile", 0, ""},
+        output_fault{"no_proc", "no_proc", 0, ""},
+        // A directory that can be written and searched but not read (mode
+        // 0333) can't be opened to sync it once the rename is done: the
+        // output is replaced, and that is no failure.
+        output_fault{"directory_that_cannot_be_read", "dir_unreadable", 0, ""},
+        // Syncing the directory fails after the rename: replaced, but say so.
+        output_fault{"directory_sync_fails", "dir_sync_eio", 1,
+                     "pixremap: replaced '%s', but it may not be on disk: Input/output error "
+                     "(syncing the directory)\n"}),
+    [](const testing::TestParamInfo<output_fault> &p) { return std::string(p.param.test); });
+
+// A message that can't be written never ends the run: with stderr a pipe
+// nobody reads (EPIPE, which would be SIGPIPE) or a file already past the
+// file-size limit (EFBIG, which would be SIGXFSZ), a run whose first output
+// fails still writes the second and exits 1.
+struct failing_stderr {
+    const char *test;
+    void (*set_up)(const fs::path &dir);
+};
+
+void PrintTo(const failing_stderr &c, std::ostream *out) { *out << c.test; }
+
+class failing_stderrs : public testing::TestWithParam<failing_stderr> {
+protected:
+    fs::path dir = make_temp_dir();
+    void TearDown() override { remove_temp_dir(dir); }
+};
+
+TEST_P(failing_stderrs, never_end_the_run)
+{
+    fs::copy_file(fixture("rgba.png"), dir / "rgba.png");
+    fs::create_directory(dir / "outfirst.png");
+    const fs::path here = dir;
+    const auto set_up = GetParam().set_up;
+    const run_result run = run_pixremap(dir, {"rgba.png"}, [set_up, here] { set_up(here); });
+    EXPECT_EQ(run.status, 1);
+    const decoded input = stb_decode(fixture("rgba.png"));
+    const decoded second = libpng_decode(dir / "outsecond.png");
+    EXPECT_TRUE(second.pixels == apply_map(apply_map(input.pixels, 4, digit_remap), 4, bit_remap));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    all, failing_stderrs,
+    testing::Values(failing_stderr{"a_pipe_nobody_reads",
+                                   [](const fs::path &) {
+                                       int ends[2];
+                                       if (pipe(ends) != 0 || dup2(ends[1], 2) < 0)
+                                           _exit(125);
+                                       close(ends[0]);
+                                   }},
+                    failing_stderr{"a_file_past_the_size_limit",
+                                   [](const fs::path &dir) {
+                                       const std::string big = (dir.parent_path() / (dir.filename().string() + ".err")).string();
+                                       const int fd = open(big.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+                                       if (fd < 0 || ftruncate(fd, 1 << 20) != 0 || dup2(fd, 2) < 0)
+                                           _exit(125);
+                                       unlink(big.c_str());
+                                       const rlimit cap{1 << 19, 1 << 19};
+                                       setrlimit(RLIMIT_FSIZE, &cap);
+                                   }}),
+    [](const testing::TestParamInfo<failing_stderr> &p) { return std::string(p.param.test); });
 
 // Runs the child as nobody when the tests run as root, so that permissions
 // bite; exits 124 where that isn't possible.

@@ -34,7 +34,7 @@ TEST_F(save, writes_exactly_what_stbi_write_png_writes)
             const auto pixels = varied_pixels(width, height, channels);
             const fs::path ours = dir / "ours.png";
             std::string reason;
-            ASSERT_TRUE(save_png(ours.c_str(), pixels.data(), width, height, channels, &reason)) << reason;
+            ASSERT_EQ(save_png(ours.c_str(), pixels.data(), width, height, channels, &reason), atomic_result::replaced) << reason;
             EXPECT_TRUE(read_file(ours) == stb_png(pixels.data(), width, height, channels));
             EXPECT_EQ(list_dir(dir), std::vector<std::string>{"ours.png"});
         }
@@ -47,7 +47,7 @@ TEST_F(save, replaces_a_file_in_another_directory_and_leaves_no_temporary)
     write_file(dir / "sub" / "out.png", "old");
     const auto pixels = varied_pixels(5, 5, 3);
     std::string reason;
-    ASSERT_TRUE(save_png((dir / "sub" / "out.png").c_str(), pixels.data(), 5, 5, 3, &reason)) << reason;
+    ASSERT_EQ(save_png((dir / "sub" / "out.png").c_str(), pixels.data(), 5, 5, 3, &reason), atomic_result::replaced) << reason;
     EXPECT_TRUE(libpng_decode(dir / "sub" / "out.png").pixels == pixels);
     EXPECT_EQ(list_dir(dir / "sub"), std::vector<std::string>{"out.png"});
 }
@@ -56,7 +56,7 @@ TEST_F(save, fails_with_the_system_reason_and_creates_nothing)
 {
     const auto pixels = varied_pixels(5, 5, 3);
     std::string reason;
-    EXPECT_FALSE(save_png((dir / "missing" / "out.png").c_str(), pixels.data(), 5, 5, 3, &reason));
+    EXPECT_EQ(save_png((dir / "missing" / "out.png").c_str(), pixels.data(), 5, 5, 3, &reason), atomic_result::kept_old);
     EXPECT_EQ(reason, "No such file or directory");
     EXPECT_TRUE(list_dir(dir).empty());
 }

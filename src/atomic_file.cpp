@@ -1,0 +1,308 @@
+// atomic_file: see atomic_file.h.
+#include "atomic_file.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// File offsets are 64-bit in this build (_FILE_OFFSET_BITS=64), so a file
+// may pass 2 GiB on a 32-bit machine too.
+static_assert(sizeof(off_t) >= sizeof(std::uint64_t));
+
+namespace {
+
+// ---- the signals ------------------------------------------------------------
+
+// Every catchable signal whose default action ends the process, as GNU
+// sort's list. While a hidden file exists they remove it first; a signal
+// handler is given no context, so its name is kept here: the only state of
+// this unit, set only while the signals are blocked.
+constexpr int ending_signals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGPIPE, SIGALRM,
+                                  SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF, SIGPOLL};
+constexpr int signal_count = sizeof ending_signals / sizeof ending_signals[0];
+char hidden_for_handler[PATH_MAX];
+volatile sig_atomic_t hidden_exists = 0;
+struct sigaction before[signal_count], before_xfsz;
+bool armed = false, handlers_set = false;
+
+extern "C" void remove_hidden_and_end(int sig)
+{
+    if (hidden_exists)
+        unlink(hidden_for_handler);
+    struct sigaction fall = {};
+    fall.sa_handler = SIG_DFL;
+    sigemptyset(&fall.sa_mask);
+    sigaction(sig, &fall, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, sig);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    raise(sig);
+    _exit(128 + sig);  // should the signal not end the process after all
+}
+
+sigset_t ending_set()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int sig : ending_signals)
+        sigaddset(&set, sig);
+    return set;
+}
+
+// Holds the ending signals back while the calls between this and
+// release() run, so that none of them sees a half-done step.
+sigset_t hold()
+{
+    const sigset_t set = ending_set();
+    sigset_t old;
+    sigprocmask(SIG_BLOCK, &set, &old);
+    return old;
+}
+
+void release(const sigset_t &old)
+{
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+// Ignores SIGXFSZ and, for a file with a name, sets the handlers that
+// remove it. Called with the signals held.
+void arm(bool with_handlers)
+{
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &before_xfsz);
+    armed = true;
+    handlers_set = with_handlers;
+    if (!with_handlers)
+        return;
+    struct sigaction remove = {};
+    remove.sa_handler = remove_hidden_and_end;
+    sigfillset(&remove.sa_mask);
+    for (int k = 0; k < signal_count; ++k) {
+        sigaction(ending_signals[k], nullptr, &before[k]);
+        if (before[k].sa_handler != SIG_IGN)
+            sigaction(ending_signals[k], &remove, nullptr);
+    }
+}
+
+// The signals act as before arm(). Called with the signals held.
+void disarm()
+{
+    hidden_exists = 0;
+    if (!armed)
+        return;
+    armed = false;
+    if (handlers_set)
+        for (int k = 0; k < signal_count; ++k)
+            sigaction(ending_signals[k], &before[k], nullptr);
+    handlers_set = false;
+    sigaction(SIGXFSZ, &before_xfsz, nullptr);
+}
+
+// ---- names ------------------------------------------------------------------
+
+// ".name.PID.N" in the target's directory: hidden, unique to this process,
+// and on the same file system as the target, so that the rename can't copy.
+std::string hidden_name(const std::string &target, int attempt)
+{
+    const std::size_t slash = target.rfind('/');
+    const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+    return target.substr(0, base) + "." + target.substr(base) + "." + std::to_string(getpid()) +
+           "." + std::to_string(attempt);
+}
+
+std::string directory_of(const std::string &target)
+{
+    const std::size_t slash = target.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : target.substr(0, slash);
+}
+
+std::string proc_path(int fd)
+{
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+bool failed(atomic_file *f, int error)
+{
+    if (!f->error)
+        f->error = error;
+    return false;
+}
+
+// ---- making the new file ------------------------------------------------------
+
+// An unnamed file in the target's directory, or -1 where the file system
+// or kernel can't make one or /proc isn't there to name it later.
+int open_unnamed(const std::string &dir)
+{
+    const int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd >= 0 && access(proc_path(fd).c_str(), F_OK) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Creates the hidden file and, in the same step as far as the signals can
+// tell, arms them to remove it.
+bool open_hidden(atomic_file *f)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string hidden = hidden_name(f->target, attempt);
+        if (hidden.size() >= sizeof hidden_for_handler)
+            return failed(f, ENAMETOOLONG);
+        const sigset_t old = hold();
+        f->fd = open(hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int error = errno;
+        if (f->fd >= 0) {
+            std::memcpy(hidden_for_handler, hidden.c_str(), hidden.size() + 1);
+            hidden_exists = 1;
+            arm(true);
+            f->hidden = hidden;
+        }
+        release(old);
+        if (f->fd >= 0)
+            return true;
+        if (error != EEXIST)
+            return failed(f, error);
+    }
+    return failed(f, EEXIST);
+}
+
+// Gives an unnamed file a hidden name. Called with the signals held.
+bool link_hidden(atomic_file *f)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string hidden = hidden_name(f->target, attempt);
+        if (linkat(AT_FDCWD, proc_path(f->fd).c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            f->hidden = hidden;
+            return true;
+        }
+        if (errno != EEXIST)
+            return failed(f, errno);
+    }
+    return failed(f, EEXIST);
+}
+
+// Makes the rename itself durable. A directory this process can't open
+// (write and search permission without read) can't be synced, which is no
+// failure of the replace; file systems that can't sync a directory say
+// EINVAL, which is none either.
+int sync_directory(const std::string &dir)
+{
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    const int error = fsync(fd) != 0 && errno != EINVAL ? errno : 0;
+    close(fd);
+    return error;
+}
+
+bool write_all(atomic_file *f, const unsigned char *bytes, std::size_t size, off_t offset)
+{
+    while (size > 0) {
+        const ssize_t n = offset < 0 ? write(f->fd, bytes, size) : pwrite(f->fd, bytes, size, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return failed(f, n < 0 ? errno : EIO);
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+        if (offset >= 0)
+            offset += n;
+    }
+    return true;
+}
+
+} // namespace
+
+bool atomic_open(atomic_file *f, const char *target)
+{
+    f->target = target;
+    const sigset_t old = hold();
+    f->fd = open_unnamed(directory_of(f->target));
+    if (f->fd >= 0) {
+        f->unnamed = true;
+        arm(false);
+    }
+    release(old);
+    if (f->fd < 0 && !open_hidden(f))
+        return false;
+    // A file being replaced keeps its permission bits, as it would if it
+    // had been opened and overwritten in place.
+    struct stat existing;
+    if (stat(target, &existing) == 0 && S_ISREG(existing.st_mode))
+        fchmod(f->fd, existing.st_mode & 0777);
+    return true;
+}
+
+bool atomic_write(atomic_file *f, const unsigned char *bytes, std::size_t size)
+{
+    return !f->error && write_all(f, bytes, size, -1);
+}
+
+bool atomic_write_at(atomic_file *f, std::uint64_t offset, const unsigned char *bytes, std::size_t size)
+{
+    return !f->error && write_all(f, bytes, size, static_cast<off_t>(offset));
+}
+
+bool atomic_truncate(atomic_file *f, std::uint64_t size)
+{
+    if (f->error)
+        return false;
+    if (ftruncate(f->fd, static_cast<off_t>(size)) != 0 || lseek(f->fd, static_cast<off_t>(size), SEEK_SET) < 0)
+        return failed(f, errno);
+    return true;
+}
+
+atomic_result atomic_commit(atomic_file *f)
+{
+    if (f->fd < 0 || f->error || fsync(f->fd) != 0) {
+        failed(f, errno);
+        atomic_abandon(f);
+        return atomic_result::kept_old;
+    }
+    // From here to the rename the signals wait: the hidden name lives a few
+    // system calls, and nothing but SIGKILL can cut them short.
+    const sigset_t old = hold();
+    bool named = !f->unnamed || link_hidden(f);
+    if (close(f->fd) != 0)
+        named = failed(f, errno);
+    f->fd = -1;
+    if (named && rename(f->hidden.c_str(), f->target.c_str()) != 0)
+        named = failed(f, errno);
+    if (!named && !f->hidden.empty())
+        unlink(f->hidden.c_str());
+    f->hidden.clear();
+    disarm();
+    release(old);
+    if (!named)
+        return atomic_result::kept_old;
+    const int error = sync_directory(directory_of(f->target));
+    if (error) {
+        f->error = error;
+        return atomic_result::replaced_unsynced;
+    }
+    return atomic_result::replaced;
+}
+
+void atomic_abandon(atomic_file *f)
+{
+    const sigset_t old = hold();
+    if (f->fd >= 0)
+        close(f->fd);
+    f->fd = -1;
+    if (!f->hidden.empty())
+        unlink(f->hidden.c_str());
+    f->hidden.clear();
+    disarm();
+    release(old);
+}
