@@ -30,6 +30,7 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <new>
 
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -119,13 +120,18 @@ void send(int fd, const decoder_report &report)
     }
 }
 
-[[noreturn]] void fail(int report_fd, const std::string &reason)
+[[noreturn]] void fail(int report_fd, const char *reason)
 {
     decoder_report report;
     report.kind = decoder_report::failed;
-    std::strncpy(report.reason, reason.c_str(), sizeof report.reason - 1);
+    std::strncpy(report.reason, reason, sizeof report.reason - 1);
     send(report_fd, report);
     _exit(1);
+}
+
+[[noreturn]] void fail(int report_fd, const std::string &reason)
+{
+    fail(report_fd, reason.c_str());
 }
 
 // Lowers a limit to soft and hard where it is higher; never raises one:
@@ -298,9 +304,10 @@ std::string mebibytes(std::uint64_t bytes)
     return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB";
 }
 
-// The child: never returns.
-[[noreturn]] void run_decoder(int input_fd, bool seekable, unsigned char *shared,
-                              std::size_t reserved, int report_fd)
+// What the child does once it exists: confine, read the header, decode,
+// hand back.
+[[noreturn]] void decode_and_hand_back(int input_fd, bool seekable, unsigned char *shared,
+                                       std::size_t reserved, int report_fd)
 {
     if (!confine_decoder(input_fd, report_fd))
         fail(report_fd, "the decoder could not be confined (seccomp is not available)");
@@ -357,6 +364,20 @@ std::string mebibytes(std::uint64_t bytes)
     report.channels = channels;
     send(report_fd, report);
     _exit(0);
+}
+
+// The child: never returns. Memory running out outside the decoder's own
+// allocations (its input buffer, a message) is reported as such, without
+// allocating, rather than ending the child through abort, which its
+// confinement doesn't allow.
+[[noreturn]] void run_decoder(int input_fd, bool seekable, unsigned char *shared,
+                              std::size_t reserved, int report_fd)
+{
+    try {
+        decode_and_hand_back(input_fd, seekable, shared, reserved, report_fd);
+    } catch (const std::bad_alloc &) {
+        fail(report_fd, "Out of memory");
+    }
 }
 
 // The child's words, as one line of printable text.
@@ -491,14 +512,17 @@ unsigned char *load_image(const char *path, int *width, int *height, int *channe
     if (error)
         return give_up(std::strerror(error));
     // Under an address-space limit (ulimit -v) the reservation shrinks, an
-    // eighth at a time, until it fits: the more room the limit leaves, the
-    // larger it is. The decoder cuts it to the image the file declares, and
-    // refuses an image larger than it.
+    // eighth at a time, until it fits with the decoder's fixed allowance
+    // beside it, for the decoder to start in: the more room the limit
+    // leaves, the larger it is. The decoder cuts it to the image the file
+    // declares, and refuses an image larger than it.
     for (reserved = largest_image; reserved >= (16u << 20); reserved = page_rounded(reserved - reserved / 8)) {
-        shared = mmap(nullptr, reserved, PROT_READ | PROT_WRITE,
+        shared = mmap(nullptr, reserved + memory_allowance, PROT_READ | PROT_WRITE,
                       MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (shared != MAP_FAILED)
+        if (shared != MAP_FAILED) {
+            munmap(static_cast<unsigned char *>(shared) + reserved, memory_allowance);
             break;
+        }
     }
     if (shared == MAP_FAILED || pipe2(pipe_fds, O_CLOEXEC) != 0)
         return give_up(std::string("cannot start the decoder: ") + std::strerror(errno));
