@@ -28,7 +28,6 @@ constexpr int signal_count = sizeof ending_signals / sizeof ending_signals[0];
 char hidden_for_handler[PATH_MAX];
 volatile sig_atomic_t hidden_exists = 0;
 struct sigaction before[signal_count], before_xfsz;
-bool armed = false, handlers_set = false;
 
 extern "C" void remove_hidden_and_end(int sig)
 {
@@ -71,14 +70,12 @@ void release(const sigset_t &old)
 }
 
 // Ignores SIGXFSZ and, for a file with a name, sets the handlers that
-// remove it. Called with the signals held.
+// remove it. Called with the signals held, once a file is open.
 void arm(bool with_handlers)
 {
     struct sigaction ignore = {};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGXFSZ, &ignore, &before_xfsz);
-    armed = true;
-    handlers_set = with_handlers;
     if (!with_handlers)
         return;
     struct sigaction remove = {};
@@ -91,17 +88,14 @@ void arm(bool with_handlers)
     }
 }
 
-// The signals act as before arm(). Called with the signals held.
-void disarm()
+// The signals act as before arm(with_handlers). Called with the signals
+// held, once for each arm().
+void disarm(bool with_handlers)
 {
     hidden_exists = 0;
-    if (!armed)
-        return;
-    armed = false;
-    if (handlers_set)
+    if (with_handlers)
         for (int k = 0; k < signal_count; ++k)
             sigaction(ending_signals[k], &before[k], nullptr);
-    handlers_set = false;
     sigaction(SIGXFSZ, &before_xfsz, nullptr);
 }
 
@@ -282,7 +276,7 @@ atomic_result atomic_commit(atomic_file *f)
     if (!named && !f->hidden.empty())
         unlink(f->hidden.c_str());
     f->hidden.clear();
-    disarm();
+    disarm(!f->unnamed);
     release(old);
     if (!named)
         return atomic_result::kept_old;
@@ -296,13 +290,14 @@ atomic_result atomic_commit(atomic_file *f)
 
 void atomic_abandon(atomic_file *f)
 {
+    if (f->fd < 0)
+        return;  // never opened, or already committed
     const sigset_t old = hold();
-    if (f->fd >= 0)
-        close(f->fd);
+    close(f->fd);
     f->fd = -1;
     if (!f->hidden.empty())
         unlink(f->hidden.c_str());
     f->hidden.clear();
-    disarm();
+    disarm(!f->unnamed);
     release(old);
 }

@@ -291,12 +291,13 @@ std::size_t page_rounded(std::size_t size)
     return (size + page - 1) / page * page;
 }
 
-// The bytes of the 8-bit image a header declares, as the decoder hands it
-// back (its channel count is the header's, in every format).
-std::uint64_t image_bytes(const image_header &h)
+// The bytes of an 8-bit image: of the one a header declares, as the
+// decoder hands it back (its channel count is the header's, in every
+// format), and of the one it hands back.
+std::uint64_t image_bytes(int width, int height, int channels)
 {
-    return static_cast<std::uint64_t>(std::max(h.width, 0)) * static_cast<std::uint64_t>(std::max(h.height, 0)) *
-           static_cast<std::uint64_t>(std::clamp(h.channels, 1, 4));
+    return static_cast<std::uint64_t>(std::max(width, 0)) * static_cast<std::uint64_t>(std::max(height, 0)) *
+           static_cast<std::uint64_t>(std::clamp(channels, 1, 4));
 }
 
 std::string mebibytes(std::uint64_t bytes)
@@ -326,7 +327,7 @@ std::string mebibytes(std::uint64_t bytes)
         // The reservation is cut to the image the file declares, so that the
         // rest of the address space (under a limit, all there is) is the
         // decoder's to work in.
-        const std::uint64_t image = image_bytes(*declared);
+        const std::uint64_t image = image_bytes(declared->width, declared->height, declared->channels);
         if (image > reserved)
             fail(report_fd, "the image needs " + mebibytes(image) + " and this run can map only " +
                                 mebibytes(reserved) + " for it (is there an address-space limit?)");
@@ -351,11 +352,10 @@ std::string mebibytes(std::uint64_t bytes)
     if (!pixels)
         fail(report_fd, reason);
 
-    const std::size_t size = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
-                             static_cast<std::size_t>(channels);
+    const std::uint64_t size = image_bytes(width, height, channels);
     if (size > reserved)
         fail(report_fd, "the decoder made a larger image than the file declares");
-    std::memcpy(shared, pixels, size);
+    std::memcpy(shared, pixels, static_cast<std::size_t>(size));
 
     report = decoder_report{};
     report.kind = decoder_report::image_ready;
@@ -412,9 +412,10 @@ std::string explain_end(int status, const rusage &usage, const decoder_report &h
         // The kernel counts in ticks; a process killed at its hard limit
         // has used at least nearly that much.
         const bool out_of_time = sig == SIGXCPU || (sig == SIGKILL && used + 0.5 >= static_cast<double>(hard));
+        const std::uint64_t stopped_at = std::min(seconds, hard);
         if (out_of_time && seconds < budget)
             return "the decoder was stopped by this run's processor-time limit (ulimit -t) after " +
-                   std::to_string(std::min(seconds, hard)) + (std::min(seconds, hard) == 1 ? " second" : " seconds");
+                   std::to_string(stopped_at) + (stopped_at == 1 ? " second" : " seconds");
         if (out_of_time)
             return "the decoder was stopped after " + std::to_string(seconds) +
                    " seconds of processor time on this file (it may be made to hang it)";
@@ -552,9 +553,7 @@ unsigned char *load_image(const char *path, int *width, int *height, int *channe
     if (last.kind != decoder_report::image_ready || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return give_up(explain_end(status, usage, header, given_time));
     const int w = last.width, h = last.height, c = last.channels;
-    const std::uint64_t size = static_cast<std::uint64_t>(std::max(w, 0)) *
-                               static_cast<std::uint64_t>(std::max(h, 0)) *
-                               static_cast<std::uint64_t>(std::max(c, 0));
+    const std::uint64_t size = image_bytes(w, h, c);
     if (w <= 0 || h <= 0 || c < 1 || c > 4 || size > reserved)
         return give_up("the decoder handed back an inconsistent image");
 
@@ -569,6 +568,5 @@ unsigned char *load_image(const char *path, int *width, int *height, int *channe
 
 void release_image(unsigned char *pixels, int width, int height, int channels)
 {
-    munmap(pixels, page_rounded(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
-                                static_cast<std::size_t>(channels)));
+    munmap(pixels, page_rounded(static_cast<std::size_t>(image_bytes(width, height, channels))));
 }

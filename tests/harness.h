@@ -7,12 +7,23 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 namespace fs = std::filesystem;
 
 // A fresh, empty directory under the system's temporary directory.
 fs::path make_temp_dir();
 // Removes a directory made by make_temp_dir, whatever its permissions.
 void remove_temp_dir(const fs::path &dir);
+
+// A parameterised test's fixture: a fresh directory, `dir`, for each test,
+// removed after it.
+template <class Param>
+class with_temp_dir : public testing::TestWithParam<Param> {
+protected:
+    fs::path dir = make_temp_dir();
+    void TearDown() override { remove_temp_dir(dir); }
+};
 
 struct run_result {
     int status = -1;  // the exit status, or 128 + the signal that ended it

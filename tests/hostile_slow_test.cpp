@@ -11,11 +11,7 @@
 
 namespace {
 
-class slow_hostile_files : public testing::TestWithParam<const char *> {
-protected:
-    fs::path dir = make_temp_dir();
-    void TearDown() override { remove_temp_dir(dir); }
-};
+using slow_hostile_files = with_temp_dir<const char *>;
 
 TEST_P(slow_hostile_files, give_the_image_the_decoder_reads)
 {

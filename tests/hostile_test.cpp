@@ -129,11 +129,7 @@ void expect_clean_end(const fs::path &dir, const std::string &name, const timed_
     }
 }
 
-class hostile_files : public testing::TestWithParam<std::string> {
-protected:
-    fs::path dir = make_temp_dir();
-    void TearDown() override { remove_temp_dir(dir); }
-};
+using hostile_files = with_temp_dir<std::string>;
 
 // Every file, including those added later: a clean end within a minute.
 TEST_P(hostile_files, end_cleanly)
@@ -174,11 +170,7 @@ struct refusal {
 
 void PrintTo(const refusal &r, std::ostream *out) { *out << (r.test ? r.test : r.file); }
 
-class hostile_refusals : public testing::TestWithParam<refusal> {
-protected:
-    fs::path dir = make_temp_dir();
-    void TearDown() override { remove_temp_dir(dir); }
-};
+using hostile_refusals = with_temp_dir<refusal>;
 
 TEST_P(hostile_refusals, are_refused_for_the_right_reason)
 {
@@ -226,11 +218,7 @@ INSTANTIATE_TEST_SUITE_P(
 // whatever the decoder's memory held: glibc's MALLOC_PERTURB_ fills fresh
 // allocations with a non-zero byte, which would show through otherwise. The
 // ten data bytes of both files are 0x11: three whole pixels and one sample.
-class truncated_files : public testing::TestWithParam<const char *> {
-protected:
-    fs::path dir = make_temp_dir();
-    void TearDown() override { remove_temp_dir(dir); }
-};
+using truncated_files = with_temp_dir<const char *>;
 
 TEST_P(truncated_files, give_zeros_beyond_their_data)
 {
@@ -284,11 +272,7 @@ std::string signal_named(int sig, const char *description)
     return "signal " + std::to_string(sig) + ", " + description;
 }
 
-class decoder_ends : public testing::TestWithParam<decoder_end> {
-protected:
-    fs::path dir = make_temp_dir();
-    void TearDown() override { remove_temp_dir(dir); }
-};
+using decoder_ends = with_temp_dir<decoder_end>;
 
 // The parent's process id, from /proc/PID/stat.
 pid_t parent_of(pid_t pid)

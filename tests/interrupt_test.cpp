@@ -85,11 +85,7 @@ protected:
 
 // How outputs are made: "unnamed" files, or "named" hidden ones where the
 // file system can't make unnamed files.
-class interrupted_runs : public testing::TestWithParam<std::string> {
-protected:
-    fs::path dir = make_temp_dir();
-    void TearDown() override { remove_temp_dir(dir); }
-};
+using interrupted_runs = with_temp_dir<std::string>;
 
 TEST_P(interrupted_runs, leave_old_or_whole_new_outputs_and_no_temporary)
 {
@@ -153,16 +149,12 @@ INSTANTIATE_TEST_SUITE_P(all, interrupted_runs, testing::Values("unnamed", "name
 // nothing, even after SIGKILL.
 struct signal_mid_write {
     int sig;
-    const char *faults;
+    std::string faults;
 };
 
 void PrintTo(const signal_mid_write &c, std::ostream *out) { *out << strsignal(c.sig) << " " << c.faults; }
 
-class signals_mid_write : public testing::TestWithParam<signal_mid_write> {
-protected:
-    fs::path dir = make_temp_dir();
-    void TearDown() override { remove_temp_dir(dir); }
-};
+using signals_mid_write = with_temp_dir<signal_mid_write>;
 
 TEST_P(signals_mid_write, end_the_run_and_leave_no_file)
 {
@@ -183,12 +175,8 @@ TEST_P(signals_mid_write, end_the_run_and_leave_no_file)
 std::vector<signal_mid_write> mid_write_cases()
 {
     std::vector<signal_mid_write> cases;
-    static std::vector<std::string> faults;  // kept for the cases' pointers
-    faults.reserve(ending_signals.size());
-    for (const int sig : ending_signals) {
-        faults.push_back("no_tmpfile,signal_on_write=" + std::to_string(sig));
-        cases.push_back({sig, faults.back().c_str()});
-    }
+    for (const int sig : ending_signals)
+        cases.push_back({sig, "no_tmpfile,signal_on_write=" + std::to_string(sig)});
     cases.push_back({SIGKILL, "kill_on_write"});
     return cases;
 }
@@ -196,7 +184,7 @@ std::vector<signal_mid_write> mid_write_cases()
 INSTANTIATE_TEST_SUITE_P(all, signals_mid_write, testing::ValuesIn(mid_write_cases()),
                          [](const testing::TestParamInfo<signal_mid_write> &p) {
                              return test_name_of(sigabbrev_np(p.param.sig)) +
-                                    (std::string(p.param.faults).find("no_tmpfile") == 0 ? "_named" : "_unnamed");
+                                    (p.param.faults.find("no_tmpfile") == 0 ? "_named" : "_unnamed");
                          });
 
 // A signal the caller ignores (nohup) stays ignored while an output is

@@ -18,11 +18,7 @@ std::vector<fs::path> pngsuite_files()
     return files;
 }
 
-class pngsuite : public testing::TestWithParam<fs::path> {
-protected:
-    fs::path dir = make_temp_dir();
-    void TearDown() override { remove_temp_dir(dir); }
-};
+using pngsuite = with_temp_dir<fs::path>;
 
 TEST_P(pngsuite, runs_as_stb_decodes_it)
 {

@@ -66,11 +66,7 @@ struct format_case {
 
 void PrintTo(const format_case &c, std::ostream *out) { *out << c.file; }
 
-class formats : public testing::TestWithParam<format_case> {
-protected:
-    fs::path dir = make_temp_dir();
-    void TearDown() override { remove_temp_dir(dir); }
-};
+using formats = with_temp_dir<format_case>;
 
 TEST_P(formats, outputs_are_the_maps_applied_to_the_decoded_input)
 {
@@ -338,20 +334,27 @@ TEST_F(in_temp_dir, unreadable_inputs_fail_cleanly)
     }
 }
 
+std::string be32(std::uint32_t v)
+{
+    return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                       static_cast<char>(v)};
+}
+
+// One PNG chunk: length, type, data and CRC (zlib's).
+std::string png_chunk(const std::string &type, const std::string &data)
+{
+    const std::string body = type + data;
+    const auto crc = crc32(0, reinterpret_cast<const Bytef *>(body.data()), static_cast<uInt>(body.size()));
+    return be32(static_cast<std::uint32_t>(data.size())) + body + be32(static_cast<std::uint32_t>(crc));
+}
+
 // A PNG with a large private chunk, which the decoder skips: by seeking in
 // a file, by reading through it in a pipe.
 std::string png_with_a_big_chunk()
 {
     const std::string png = read_file(fixture("rgba.png"));
     const std::size_t after_ihdr = 8 + 4 + 4 + 13 + 4;
-    std::string chunk = "prVt" + std::string(100000, 'x');
-    const auto crc = crc32(0, reinterpret_cast<const Bytef *>(chunk.data()), static_cast<uInt>(chunk.size()));
-    auto be32 = [](std::uint32_t v) {
-        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-                           static_cast<char>(v)};
-    };
-    return png.substr(0, after_ihdr) + be32(100000) + chunk + be32(static_cast<std::uint32_t>(crc)) +
-           png.substr(after_ihdr);
+    return png.substr(0, after_ihdr) + png_chunk("prVt", std::string(100000, 'x')) + png.substr(after_ihdr);
 }
 
 TEST_F(in_temp_dir, reads_from_a_pipe_as_from_a_file)
@@ -405,11 +408,7 @@ struct shown_name {
 
 void PrintTo(const shown_name &c, std::ostream *out) { *out << c.test; }
 
-class names : public testing::TestWithParam<shown_name> {
-protected:
-    fs::path dir = make_temp_dir();
-    void TearDown() override { remove_temp_dir(dir); }
-};
+using names = with_temp_dir<shown_name>;
 
 TEST_P(names, are_shown_safely)
 {
@@ -461,11 +460,7 @@ struct output_fault {
 
 void PrintTo(const output_fault &c, std::ostream *out) { *out << c.test; }
 
-class output_faults : public testing::TestWithParam<output_fault> {
-protected:
-    fs::path dir = make_temp_dir();
-    void TearDown() override { remove_temp_dir(dir); }
-};
+using output_faults = with_temp_dir<output_fault>;
 
 TEST_P(output_faults, are_reported_truthfully)
 {
@@ -514,11 +509,7 @@ struct failing_stderr {
 
 void PrintTo(const failing_stderr &c, std::ostream *out) { *out << c.test; }
 
-class failing_stderrs : public testing::TestWithParam<failing_stderr> {
-protected:
-    fs::path dir = make_temp_dir();
-    void TearDown() override { remove_temp_dir(dir); }
-};
+using failing_stderrs = with_temp_dir<failing_stderr>;
 
 TEST_P(failing_stderrs, never_end_the_run)
 {
@@ -609,16 +600,6 @@ TEST_F(in_temp_dir, an_input_without_read_permission_fails_cleanly)
 // as any other once decoded.
 std::string black_png(std::uint32_t width, std::uint32_t height)
 {
-    const auto be32 = [](std::uint32_t v) {
-        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-                           static_cast<char>(v)};
-    };
-    const auto chunk = [&](const std::string &type, const std::string &data) {
-        const std::string body = type + data;
-        return be32(static_cast<std::uint32_t>(data.size())) + body +
-               be32(static_cast<std::uint32_t>(
-                   crc32(0, reinterpret_cast<const Bytef *>(body.data()), static_cast<uInt>(body.size()))));
-    };
     const std::string row(1 + std::size_t{width} * 3, '\0');
     z_stream z = {};
     deflateInit(&z, 1);
@@ -636,8 +617,8 @@ std::string black_png(std::uint32_t width, std::uint32_t height)
     }
     deflateEnd(&z);
     return std::string("\x89PNG\r\n\x1a\n", 8) +
-           chunk("IHDR", be32(width) + be32(height) + std::string{8, 2, 0, 0, 0}) + chunk("IDAT", idat) +
-           chunk("IEND", "");
+           png_chunk("IHDR", be32(width) + be32(height) + std::string{8, 2, 0, 0, 0}) + png_chunk("IDAT", idat) +
+           png_chunk("IEND", "");
 }
 
 // Under an address-space limit (ulimit -v), more room never makes a run
