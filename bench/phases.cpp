@@ -154,7 +154,7 @@ int report(const char *name, int runs, const fs::path &work, const fs::path &hom
             if (run == 1 || runs == 1)
                 encode = encode_to_memory(pixels, w, h, c);
             start = clock_type::now();
-            const bool saved = save_png(output, pixels, w, h, c, &reason) == atomic_result::replaced;
+            const bool saved = save_png(output, pixels, w, h, c, nullptr, &reason) == atomic_result::replaced;
             save.push_back(seconds_since(start));
             if (!saved)
                 std::fprintf(stderr, "phases: cannot write '%s': %s\n", output, reason.c_str());

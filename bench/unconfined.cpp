@@ -31,9 +31,9 @@ int main(int argc, char **argv)
         return 1;
     }
     remap_pixels<digit_remap>(pixels, w, h, c);
-    const bool first = save_png("outfirst.png", pixels, w, h, c, &reason) == atomic_result::replaced;
+    const bool first = save_png("outfirst.png", pixels, w, h, c, nullptr, &reason) == atomic_result::replaced;
     remap_pixels<bit_remap>(pixels, w, h, c);
-    const bool second = save_png("outsecond.png", pixels, w, h, c, &reason) == atomic_result::replaced;
+    const bool second = save_png("outsecond.png", pixels, w, h, c, nullptr, &reason) == atomic_result::replaced;
     decode_free(pixels);
     return first && second ? 0 : 1;
 }

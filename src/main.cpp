@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "load.h"
+#include "png_write.h"
 #include "printable.h"
 #include "remap.h"
 #include "save.h"
@@ -55,10 +56,11 @@ void report(const char *verb, const char *file, const std::string &reason)
 }
 
 // Saves one output and says what went wrong; 0 if nothing did, else 1.
-int save(const char *name, const unsigned char *pixels, int width, int height, int channels)
+int save(const char *name, const unsigned char *pixels, int width, int height, int channels,
+         png_scratch *scratch)
 {
     std::string reason;
-    switch (save_png(name, pixels, width, height, channels, &reason)) {
+    switch (save_png(name, pixels, width, height, channels, scratch, &reason)) {
     case atomic_result::replaced:
         return 0;
     case atomic_result::kept_old:
@@ -86,12 +88,16 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    // The PNG writer's memory, set up once for both outputs. Null without
+    // memory: each save then tries on its own and says what failed.
+    png_scratch *scratch = png_scratch_make();
     int status = 0;
     remap_pixels<digit_remap>(pixels, width, height, channels);
-    status |= save("outfirst.png", pixels, width, height, channels);
+    status |= save("outfirst.png", pixels, width, height, channels, scratch);
     remap_pixels<bit_remap>(pixels, width, height, channels);
-    status |= save("outsecond.png", pixels, width, height, channels);
+    status |= save("outsecond.png", pixels, width, height, channels, scratch);
 
+    png_scratch_free(scratch);
     release_image(pixels, width, height, channels);
     return status;
 }

@@ -50,6 +50,7 @@
 #include <cstring>
 
 #include <libdeflate.h>
+#include <sys/mman.h>
 
 #include "png_deflate_kernels.h"
 #ifdef PIXREMAP_X86_64
@@ -465,6 +466,39 @@ void start_stream(png_deflate *z)
     }
 }
 
+// The buckets, 2 MiB, in a mapping of their own aligned to 2 MiB and
+// offered to the kernel as one huge page (where it has them, and the
+// system's setting allows it): a small image touches a bucket on nearly
+// every one of the 512 small pages, and each first touch is a page fault,
+// two where the first is a read; a huge page is one fault, and a large
+// image's scattered bucket reads miss the TLB less. The contents need no
+// clearing: only the first `count` positions of a bucket are ever read.
+constexpr std::size_t buckets_size = sizeof(png_deflate_bucket) * bucket_count;
+static_assert(buckets_size == std::size_t{2} << 20);
+
+png_deflate_bucket *map_buckets()
+{
+    // Twice the size, then the ends trimmed to leave an aligned middle.
+    void *p = mmap(nullptr, 2 * buckets_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        return nullptr;
+    const auto start = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t aligned = (start + buckets_size - 1) & ~(std::uintptr_t{buckets_size} - 1);
+    if (aligned > start)
+        munmap(p, aligned - start);
+    munmap(reinterpret_cast<void *>(aligned + buckets_size), buckets_size - (aligned - start));
+#ifdef MADV_HUGEPAGE
+    madvise(reinterpret_cast<void *>(aligned), buckets_size, MADV_HUGEPAGE);  // a hint; may be refused
+#endif
+    return reinterpret_cast<png_deflate_bucket *>(aligned);
+}
+
+void unmap_buckets(png_deflate_bucket *buckets)
+{
+    if (buckets)
+        munmap(buckets, buckets_size);
+}
+
 } // namespace
 
 std::uint64_t png_deflate_stored_bound(std::uint64_t length)
@@ -472,25 +506,49 @@ std::uint64_t png_deflate_stored_bound(std::uint64_t length)
     return length + 2 + (length + stored_block - 1) / stored_block * 5;
 }
 
-bool png_deflate_begin(png_deflate *z, std::uint64_t length, png_deflate_emit *emit, void *context)
+bool png_deflate_begin(png_deflate *z, std::uint64_t length, png_deflate_emit *emit, void *context,
+                       png_deflate_scratch *scratch)
 {
     *z = png_deflate{};
     z->length = length;
     z->emit = emit;
     z->context = context;
     // Small images need no more window than their data.
-    z->capacity = static_cast<std::size_t>(std::min<std::uint64_t>(history + new_data, length)) + read_ahead;
-    z->window = static_cast<unsigned char *>(std::calloc(z->capacity, 1));
-    z->buckets = static_cast<png_deflate_bucket *>(std::calloc(bucket_count, sizeof(png_deflate_bucket)));
-    z->counts = static_cast<unsigned char *>(std::malloc(bucket_count));
-    z->out = static_cast<unsigned char *>(std::malloc(out_size + 8));
-    z->hashes = static_cast<std::uint16_t *>(std::malloc(sizeof(std::uint16_t) * hash_block));
-    if (!z->window || !z->buckets || !z->counts || !z->out || !z->hashes) {
-        png_deflate_end(z);
-        return false;
+    const std::size_t capacity =
+        static_cast<std::size_t>(std::min<std::uint64_t>(history + new_data, length)) + read_ahead;
+    if (scratch->capacity < capacity) {
+        std::free(scratch->window);
+        scratch->window = static_cast<unsigned char *>(std::calloc(capacity, 1));
+        scratch->capacity = scratch->window ? capacity : 0;
     }
+    if (!scratch->buckets)
+        scratch->buckets = map_buckets();
+    if (!scratch->counts)
+        scratch->counts = static_cast<unsigned char *>(std::malloc(bucket_count));
+    if (!scratch->out)
+        scratch->out = static_cast<unsigned char *>(std::malloc(out_size + 8));
+    if (!scratch->hashes)
+        scratch->hashes = static_cast<std::uint16_t *>(std::malloc(sizeof(std::uint16_t) * hash_block));
+    if (!scratch->window || !scratch->buckets || !scratch->counts || !scratch->out || !scratch->hashes)
+        return false;
+    z->window = scratch->window;
+    z->capacity = scratch->capacity;
+    z->buckets = scratch->buckets;
+    z->counts = scratch->counts;
+    z->out = scratch->out;
+    z->hashes = scratch->hashes;
     start_stream(z);
     return true;
+}
+
+void png_deflate_scratch_free(png_deflate_scratch *scratch)
+{
+    std::free(scratch->window);
+    unmap_buckets(scratch->buckets);
+    std::free(scratch->counts);
+    std::free(scratch->out);
+    std::free(scratch->hashes);
+    *scratch = png_deflate_scratch{};
 }
 
 unsigned char *png_deflate_space(png_deflate *z, std::size_t *room)
@@ -552,18 +610,4 @@ void png_deflate_restart(png_deflate *z)
 {
     z->stored = true;
     start_stream(z);
-}
-
-void png_deflate_end(png_deflate *z)
-{
-    std::free(z->window);
-    std::free(z->buckets);
-    std::free(z->counts);
-    std::free(z->out);
-    std::free(z->hashes);
-    z->hashes = nullptr;
-    z->window = nullptr;
-    z->buckets = nullptr;
-    z->counts = nullptr;
-    z->out = nullptr;
 }

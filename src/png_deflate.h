@@ -9,12 +9,15 @@
 // length of the data must be known at the start: stb's choices near the end
 // depend on it.
 //
+//     png_deflate_scratch scratch;                    kept for the next stream
 //     png_deflate z;
-//     png_deflate_begin(&z, length, emit, context)    false: out of memory
+//     png_deflate_begin(&z, length, emit, context, &scratch)
+//                                                     false: out of memory
 //     repeat: p = png_deflate_space(&z, &room); write up to room bytes at p;
 //             png_deflate_commit(&z, n)
 //     png_deflate_finish(&z)
-//     png_deflate_end(&z)                             always, to free
+//     ... more streams with the same scratch ...
+//     png_deflate_scratch_free(&scratch)
 //
 // The stream's bytes go to emit(context, bytes, size) as they are made; emit
 // returns false to stop everything. commit and finish return false when
@@ -27,7 +30,13 @@
 // bounded: fixed-size hash buckets that also keep the first bytes at each
 // position, a window that slides over the last 32 KiB plus 128 KiB of new
 // data, compares eight bytes at a time. Memory: about 2.3 MiB (2 MiB of it
-// the buckets), whatever the length.
+// the buckets), whatever the length, held in a png_deflate_scratch that
+// streams made one after another share: a stream starts by forgetting the
+// buckets' positions (their counts), not by clearing or allocating 2 MiB,
+// which for a small image would cost more than compressing it. The buckets
+// are aligned to 2 MiB and offered to the kernel as a huge page, so that
+// the first stream's scattered touches fault them in at once rather than
+// page by page.
 #pragma once
 
 #include <cstddef>
@@ -42,6 +51,19 @@ struct png_deflate_bucket {
     std::uint32_t head[16];
 };
 
+// A stream's memory: png_deflate_begin allocates what is missing or too
+// small and uses the rest as it finds it.
+struct png_deflate_scratch {
+    unsigned char *window = nullptr;
+    std::size_t capacity = 0;
+    png_deflate_bucket *buckets = nullptr;
+    unsigned char *counts = nullptr;
+    std::uint16_t *hashes = nullptr;
+    unsigned char *out = nullptr;
+};
+
+void png_deflate_scratch_free(png_deflate_scratch *scratch);
+
 struct png_deflate {
     std::uint64_t length = 0;      // bytes of data the stream holds
     png_deflate_emit *emit = nullptr;
@@ -50,6 +72,7 @@ struct png_deflate {
     bool failed = false;           // emit said stop
 
     // The data: a window over it, starting at offset `base` of the data.
+    // The window and the other buffers are the scratch's.
     unsigned char *window = nullptr;
     std::size_t capacity = 0, end = 0, at = 0;  // at: the next byte to encode
     std::uint64_t base = 0;
@@ -70,12 +93,12 @@ struct png_deflate {
     std::uint64_t emitted = 0;     // bytes given to emit so far
 };
 
-bool png_deflate_begin(png_deflate *z, std::uint64_t length, png_deflate_emit *emit, void *context);
+bool png_deflate_begin(png_deflate *z, std::uint64_t length, png_deflate_emit *emit, void *context,
+                       png_deflate_scratch *scratch);
 unsigned char *png_deflate_space(png_deflate *z, std::size_t *room);
 bool png_deflate_commit(png_deflate *z, std::size_t n);
 bool png_deflate_finish(png_deflate *z);
 void png_deflate_restart(png_deflate *z);
-void png_deflate_end(png_deflate *z);
 
 // The size of the stored form of `length` bytes: stb chooses it when the
 // compressed stream, with its header, would be larger.

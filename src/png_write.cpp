@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include <libdeflate.h>
 
@@ -140,13 +141,14 @@ bool feed_rows(png_deflate *z, const image &im)
 }
 
 png_write_status write_image(const png_sink &sink, const image &im, int channels,
-                             std::uint32_t width, std::uint32_t height, std::uint32_t largest)
+                             std::uint32_t width, std::uint32_t height, std::uint32_t largest,
+                             png_deflate_scratch *scratch)
 {
     idat_chunks chunks{&sink, largest};
     // The scratch first, so that a writer without memory writes nothing.
     png_deflate z;
     if (!png_deflate_begin(&z, static_cast<std::uint64_t>(im.rows) * (im.row_bytes + 1), put_stream,
-                           &chunks))
+                           &chunks, scratch))
         return png_write_status::out_of_memory;
     // The signature and IHDR.
     static const int colour_type[] = {-1, 0, 4, 2, 6};
@@ -156,10 +158,8 @@ png_write_status write_image(const png_sink &sink, const image &im, int channels
     head[24] = 8;
     head[25] = static_cast<unsigned char>(colour_type[channels]);
     put32(head + 29, crc_of(0, head + 12, 17));
-    if (!sink_write(&chunks, head, sizeof head)) {
-        png_deflate_end(&z);
+    if (!sink_write(&chunks, head, sizeof head))
         return png_write_status::sink_failed;
-    }
     chunks.first = chunks.written;
 
     bool done = feed_rows(&z, im) && png_deflate_finish(&z);
@@ -173,7 +173,6 @@ png_write_status write_image(const png_sink &sink, const image &im, int channels
             done = feed_rows(&z, im) && png_deflate_finish(&z);
         }
     }
-    png_deflate_end(&z);
     if (!done || (chunks.open && !close_chunk(&chunks)))
         return png_write_status::sink_failed;
 
@@ -184,19 +183,41 @@ png_write_status write_image(const png_sink &sink, const image &im, int channels
 
 } // namespace
 
+struct png_scratch {
+    png_deflate_scratch deflate;
+};
+
+png_scratch *png_scratch_make()
+{
+    return new (std::nothrow) png_scratch;
+}
+
+void png_scratch_free(png_scratch *scratch)
+{
+    if (!scratch)
+        return;
+    png_deflate_scratch_free(&scratch->deflate);
+    delete scratch;
+}
+
 png_write_status png_write_split(const png_sink &sink, const unsigned char *pixels, int width,
-                                 int height, int channels, std::uint32_t largest_idat)
+                                 int height, int channels, png_scratch *scratch,
+                                 std::uint32_t largest_idat)
 {
     if (width < 1 || height < 1 || channels < 1 || channels > 4 || largest_idat < 1)
         return png_write_status::not_an_image;
     const image im = {pixels, static_cast<std::size_t>(width) * static_cast<std::size_t>(channels),
                       static_cast<std::size_t>(height), channels};
-    return write_image(sink, im, channels, static_cast<std::uint32_t>(width),
-                       static_cast<std::uint32_t>(height), largest_idat);
+    png_deflate_scratch own;
+    const png_write_status status =
+        write_image(sink, im, channels, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
+                    largest_idat, scratch ? &scratch->deflate : &own);
+    png_deflate_scratch_free(&own);
+    return status;
 }
 
 png_write_status png_write(const png_sink &sink, const unsigned char *pixels, int width,
-                           int height, int channels)
+                           int height, int channels, png_scratch *scratch)
 {
-    return png_write_split(sink, pixels, width, height, channels, png_largest_idat);
+    return png_write_split(sink, pixels, width, height, channels, scratch, png_largest_idat);
 }

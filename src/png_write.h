@@ -17,7 +17,15 @@
 // whatever the image's size; the pixels are only read.
 //
 //     png_sink sink = {context, write, rewrite, truncate};
-//     png_write(sink, pixels, width, height, channels)
+//     png_scratch *scratch = png_scratch_make();     may be null
+//     png_write(sink, pixels, width, height, channels, scratch)
+//     ... more images with the same scratch ...
+//     png_scratch_free(scratch)
+//
+// The scratch is the writer's memory, kept from one image to the next so
+// that each image after the first starts without allocating it or faulting
+// it in again; for a small image that costs more than the writing. With a
+// null scratch the writer uses memory of its own for the one image.
 //
 // The sink takes the file's bytes in order (write), and twice goes back:
 // to put an IDAT chunk's length in its place once it is known (rewrite),
@@ -44,8 +52,12 @@ enum class png_write_status {
     not_an_image,   // a width or height under 1, or channels outside 1-4
 };
 
+struct png_scratch;
+png_scratch *png_scratch_make();  // null without memory
+void png_scratch_free(png_scratch *scratch);
+
 png_write_status png_write(const png_sink &sink, const unsigned char *pixels, int width,
-                           int height, int channels);
+                           int height, int channels, png_scratch *scratch);
 
 // The most data one IDAT chunk holds: 2^31 - 1, the most any PNG chunk may.
 constexpr std::uint32_t png_largest_idat = 0x7fffffff;
@@ -53,4 +65,5 @@ constexpr std::uint32_t png_largest_idat = 0x7fffffff;
 // The same, with IDAT chunks of at most `largest_idat` bytes, so that the
 // tests can see a long stream split without writing 2 GiB.
 png_write_status png_write_split(const png_sink &sink, const unsigned char *pixels, int width,
-                                 int height, int channels, std::uint32_t largest_idat);
+                                 int height, int channels, png_scratch *scratch,
+                                 std::uint32_t largest_idat);

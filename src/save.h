@@ -1,7 +1,7 @@
 // save: writes an image as one PNG file, replacing any file of that name in
 // one step.
 //
-// save_png(name, pixels, width, height, channels, &reason) writes a packed
+// save_png(name, pixels, width, height, channels, scratch, &reason) writes a packed
 // 8-bit image of 1 to 4 channels as the PNG file stbi_write_png would write
 // at its defaults (png_write.h), as it is made, into a new file that takes
 // the name only once it is whole and on disk (atomic_file.h): anyone
@@ -20,5 +20,9 @@
 
 #include "atomic_file.h"
 
+struct png_scratch;
+
+// scratch: the PNG writer's memory, shared by the images saved one after
+// another (png_write.h); null for memory of this save's own.
 atomic_result save_png(const char *name, const unsigned char *pixels, int width, int height,
-                       int channels, std::string *reason);
+                       int channels, png_scratch *scratch, std::string *reason);

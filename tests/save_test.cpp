@@ -3,19 +3,22 @@
 #include <gtest/gtest.h>
 
 #include "harness.h"
+#include "png_write.h"
 #include "remap.h"
 #include "save.h"
 
 namespace {
 
-std::vector<unsigned char> varied_pixels(int width, int height, int channels)
+std::vector<unsigned char> varied_pixels(int width, int height, int channels, bool noisy = false)
 {
     std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * height * channels);
     unsigned state = 12345;
     for (std::size_t i = 0; i < pixels.size(); ++i) {
         state = state * 1103515245u + 12345u;
-        // Smooth runs with some noise, so that every row filter gets chosen.
-        pixels[i] = static_cast<unsigned char>((i / channels) % 251 + ((state >> 16) & 7));
+        // Smooth runs with some noise, so that every row filter gets chosen;
+        // or noise alone, which PNG writers store uncompressed.
+        pixels[i] = noisy ? static_cast<unsigned char>(state >> 16)
+                          : static_cast<unsigned char>((i / channels) % 251 + ((state >> 16) & 7));
     }
     return pixels;
 }
@@ -26,19 +29,28 @@ protected:
     void TearDown() override { remove_temp_dir(dir); }
 };
 
+// Smooth and noisy images either side of the 64 KiB the sink gathers
+// before writing (the large noisy ones are cut back on disk to restart
+// stored), with one writer scratch for all, as a run shares one.
 TEST_F(save, writes_exactly_what_stbi_write_png_writes)
 {
+    png_scratch *const scratch = png_scratch_make();
     for (int channels = 1; channels <= 4; ++channels) {
-        for (auto [width, height] : {std::pair{1, 1}, std::pair{17, 9}, std::pair{300, 7}}) {
-            SCOPED_TRACE(testing::Message() << width << "x" << height << "x" << channels);
-            const auto pixels = varied_pixels(width, height, channels);
-            const fs::path ours = dir / "ours.png";
-            std::string reason;
-            ASSERT_EQ(save_png(ours.c_str(), pixels.data(), width, height, channels, &reason), atomic_result::replaced) << reason;
-            EXPECT_TRUE(read_file(ours) == stb_png(pixels.data(), width, height, channels));
-            EXPECT_EQ(list_dir(dir), std::vector<std::string>{"ours.png"});
+        for (auto [width, height] : {std::pair{1, 1}, std::pair{17, 9}, std::pair{300, 7}, std::pair{200, 120}}) {
+            for (const bool noisy : {false, true}) {
+                SCOPED_TRACE(testing::Message() << width << "x" << height << "x" << channels << (noisy ? " noisy" : ""));
+                const auto pixels = varied_pixels(width, height, channels, noisy);
+                const fs::path ours = dir / "ours.png";
+                std::string reason;
+                ASSERT_EQ(save_png(ours.c_str(), pixels.data(), width, height, channels, scratch, &reason),
+                          atomic_result::replaced)
+                    << reason;
+                EXPECT_TRUE(read_file(ours) == stb_png(pixels.data(), width, height, channels));
+                EXPECT_EQ(list_dir(dir), std::vector<std::string>{"ours.png"});
+            }
         }
     }
+    png_scratch_free(scratch);
 }
 
 TEST_F(save, replaces_a_file_in_another_directory_and_leaves_no_temporary)
@@ -47,7 +59,7 @@ TEST_F(save, replaces_a_file_in_another_directory_and_leaves_no_temporary)
     write_file(dir / "sub" / "out.png", "old");
     const auto pixels = varied_pixels(5, 5, 3);
     std::string reason;
-    ASSERT_EQ(save_png((dir / "sub" / "out.png").c_str(), pixels.data(), 5, 5, 3, &reason), atomic_result::replaced) << reason;
+    ASSERT_EQ(save_png((dir / "sub" / "out.png").c_str(), pixels.data(), 5, 5, 3, nullptr, &reason), atomic_result::replaced) << reason;
     EXPECT_TRUE(libpng_decode(dir / "sub" / "out.png").pixels == pixels);
     EXPECT_EQ(list_dir(dir / "sub"), std::vector<std::string>{"out.png"});
 }
@@ -56,7 +68,7 @@ TEST_F(save, fails_with_the_system_reason_and_creates_nothing)
 {
     const auto pixels = varied_pixels(5, 5, 3);
     std::string reason;
-    EXPECT_EQ(save_png((dir / "missing" / "out.png").c_str(), pixels.data(), 5, 5, 3, &reason), atomic_result::kept_old);
+    EXPECT_EQ(save_png((dir / "missing" / "out.png").c_str(), pixels.data(), 5, 5, 3, nullptr, &reason), atomic_result::kept_old);
     EXPECT_EQ(reason, "No such file or directory");
     EXPECT_TRUE(list_dir(dir).empty());
 }

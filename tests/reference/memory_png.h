@@ -9,7 +9,8 @@
 #include "png_write.h"
 
 inline std::string png_in_memory(const unsigned char *pixels, int width, int height, int channels,
-                                 std::uint32_t largest_idat = png_largest_idat)
+                                 std::uint32_t largest_idat = png_largest_idat,
+                                 png_scratch *scratch = nullptr)
 {
     std::string bytes;
     const png_sink sink = {
@@ -26,7 +27,7 @@ inline std::string png_in_memory(const unsigned char *pixels, int width, int hei
             static_cast<std::string *>(context)->resize(static_cast<std::size_t>(size));
             return true;
         }};
-    if (png_write_split(sink, pixels, width, height, channels, largest_idat) != png_write_status::written)
+    if (png_write_split(sink, pixels, width, height, channels, scratch, largest_idat) != png_write_status::written)
         bytes.clear();
     return bytes;
 }
