@@ -58,8 +58,16 @@ for width, height, mode in [(64, 64, "RGB"), (64, 64, "RGBA"), (256, 256, "RGB")
     a, b = statistics.median(times["pixremap"]), statistics.median(times["stock"])
     label = f"{width}x{height} {mode}"
     print(f"{label:<16} {a:>12.2f} {b:>10.2f} {a / b:>7.2f}")
+    if name == "64x64_rgb.png":
+        with open(os.path.join(work, "whole_64x64_ms"), "w") as f:
+            print(a, file=f)
 PY
 
 echo
 echo "Where a 64x64 RGB run's time goes (build/bench/phases, $runs runs):"
-"$build/bench/phases" --runs "$runs" "$work/64x64_rgb.png"
+"$build/bench/phases" --runs "$runs" "$work/64x64_rgb.png" | tee "$work/phases"
+# What phases can't see from inside a process: starting it (exec, dynamic
+# linking), the decoder's fork and the exit, as the run above less the
+# phases' sum.
+awk -v whole="$(cat "$work/whole_64x64_ms")" '/^  whole run / {
+    printf "  process start, linking, exit (the run above less the phases) %.1f ms\n", whole - $3 }' "$work/phases"

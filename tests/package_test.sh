@@ -5,8 +5,9 @@
 #  - `cpack -G DEB` gives pixremap_VERSION_ARCH.deb, unpacked with
 #    `dpkg-deb -x` (never installed), holding the tool, the gzipped manual
 #    page, copyright and changelog, with Depends computed from the binary
-#    (libc6, libstdc++6, libseccomp2, libdeflate0; not libstb, which is
-#    compiled in) and Built-Using naming libstb;
+#    (libc6, libseccomp2, libdeflate0, and libstdc++6 exactly when the
+#    tool links the shared C++ runtime; not libstb, which is compiled in)
+#    and Built-Using naming libstb;
 #  - the copyright file gives pixremap's own files the Expat (MIT) licence
 #    with LICENSE's text, which the README names too;
 #  - the installed and the unpacked tool make, from the example image, the
@@ -58,9 +59,14 @@ deb=$(ls "$work"/package/pixremap_"$version"_*.deb 2>/dev/null | head -1)
 control=$(dpkg-deb -f "$deb")
 echo "$control" | grep -q "^Version: $version$" || fail "package version is not $version"
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libc6 libstdc++6 libseccomp2 libdeflate0; do
+for needed in libc6 libseccomp2 libdeflate0; do
     echo "$depends" | grep -q "\b$needed\b" || fail "Depends lacks $needed: $depends"
 done
+if objdump -p "$build/pixremap" | grep -q 'NEEDED *libstdc++'; then
+    echo "$depends" | grep -q "\blibstdc++6\b" || fail "Depends lacks libstdc++6: $depends"
+else
+    echo "$depends" | grep -q "libstdc++" && fail "Depends names libstdc++6, which is linked in: $depends"
+fi
 echo "$depends" | grep -q "libstb" && fail "Depends names libstb, which is compiled in: $depends"
 dpkg-deb -f "$deb" Built-Using | grep -q "^libstb (= .*)$" || fail "no Built-Using naming libstb"
 dpkg-deb -f "$deb" Maintainer | grep -q "@" || fail "no maintainer"
