@@ -93,10 +93,12 @@ struct decoded_image {
     std::string reason;
 };
 
-// Decodes from the start of the input, on memory filled with pattern.
-decoded_image decode_on(unsigned char pattern, decode_input in)
+// Decodes the input from its start, on memory filled with pattern.
+decoded_image decode_on(unsigned char pattern, const std::uint8_t *data, std::size_t size)
 {
     decoded_image image;
+    decode_input in;
+    decode_from_memory(&in, data, size);
     dirty_heap(pattern);
     dirty_stack(pattern);
     image.pixels = decode_pixels(&in, &image.width, &image.height, &image.channels, &image.reason);
@@ -128,8 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                      largest_fuzzed_pixels)
         return 0;
     codec_limit_memory(decoder_memory_budget(sized ? &header : nullptr));
-    const decoded_image image = decode_on(0x5a, in);
-    const decoded_image again = decode_on(0xa5, in);
+    const decoded_image image = decode_on(0x5a, data, size);
+    const decoded_image again = decode_on(0xa5, data, size);
     codec_limit_memory(~0ull);
     if (!same(image, again)) {
         std::fprintf(stderr, "fuzz_decode: the decoded image depends on what memory held before\n");

@@ -48,7 +48,7 @@ bool refill(decode_input *in)
     if (in->at_end)
         return false;
     in->start = in->end = 0;
-    in->end = read_some(in, in->storage.data(), in->storage.size());
+    in->end = read_some(in, in->storage.get(), in->capacity);
     return in->end > 0;
 }
 
@@ -59,7 +59,7 @@ int read_callback(void *user, char *data, int size)
     const auto want = static_cast<std::size_t>(std::max(size, 0));
     std::size_t got = 0;
     while (got < want) {
-        if (in->start == in->end && !in->at_end && want - got >= in->storage.size()) {
+        if (in->start == in->end && !in->at_end && want - got >= in->capacity) {
             // Large reads (whole rows of raw pixels) skip the buffer.
             const std::size_t n = read_some(in, out + got, want - got);
             if (n == 0)
@@ -171,11 +171,12 @@ void mend_os2_palette(decode_input *in)
         return;  // refused as a Windows file with that many would be
 
     const std::size_t pixels_at = bmp_file_header + windows_header + 4 * entries;
-    std::vector<unsigned char> mended(pixels_at + (size - offset), 0);
-    unsigned char *out = mended.data();
+    const std::size_t mended_size = pixels_at + (size - offset);
+    std::unique_ptr<unsigned char[]> mended(new unsigned char[mended_size]());
+    unsigned char *out = mended.get();
     out[0] = 'B';
     out[1] = 'M';
-    put_little_endian(out + 2, static_cast<std::uint32_t>(mended.size()), 4);
+    put_little_endian(out + 2, static_cast<std::uint32_t>(mended_size), 4);
     put_little_endian(out + 10, static_cast<std::uint32_t>(pixels_at), 4);
     put_little_endian(out + 14, windows_header, 4);
     put_little_endian(out + 18, little_endian(head + 18, 2), 4);  // width
@@ -187,9 +188,10 @@ void mend_os2_palette(decode_input *in)
         std::memcpy(out + bmp_file_header + windows_header + 4 * i, head + palette_at + 3 * i, 3);
     std::memcpy(out + pixels_at, head + offset, size - offset);
     in->storage = std::move(mended);
-    in->data = in->storage.data();
+    in->capacity = mended_size;
+    in->data = in->storage.get();
     in->start = 0;
-    in->end = in->storage.size();
+    in->end = mended_size;
 }
 
 void pack_rgba_to_rgb(unsigned char *pixels, int w, int h)
@@ -215,8 +217,9 @@ void decode_from_file(decode_input *in, int fd, bool seekable)
 {
     in->fd = fd;
     in->seekable = seekable;
-    in->storage.assign(chunk, 0);
-    in->data = in->storage.data();
+    in->storage.reset(new unsigned char[chunk]);
+    in->capacity = chunk;
+    in->data = in->storage.get();
     in->start = in->end = 0;
     in->at_end = false;
     in->error = 0;
@@ -226,7 +229,8 @@ void decode_from_memory(decode_input *in, const unsigned char *data, std::size_t
 {
     in->fd = -1;
     in->seekable = false;
-    in->storage.clear();
+    in->storage.reset();
+    in->capacity = 0;
     in->data = data;
     in->start = 0;
     in->end = size;
@@ -237,8 +241,8 @@ void decode_from_memory(decode_input *in, const unsigned char *data, std::size_t
 bool decode_begin(decode_input *in, std::string *reason)
 {
     // Fill the whole first buffer: a pipe hands over a little at a time.
-    while (!in->at_end && in->end < in->storage.size())
-        in->end += read_some(in, in->storage.data() + in->end, in->storage.size() - in->end);
+    while (!in->at_end && in->end < in->capacity)
+        in->end += read_some(in, in->storage.get() + in->end, in->capacity - in->end);
     if (in->error) {
         *reason = std::strerror(in->error);
         return false;

@@ -19,15 +19,18 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
-#include <vector>
 
 // A buffered reader that feeds the decoder, over a file descriptor or a
 // block of memory.
 struct decode_input {
     int fd = -1;                          // the file, or -1 for memory
     bool seekable = false;                // a regular file, where skips can seek
-    std::vector<unsigned char> storage;   // the buffer, when reading a file
+    // The buffer, when reading a file: not cleared, so that its pages cost
+    // nothing until a read fills them (a small file touches a few of them).
+    std::unique_ptr<unsigned char[]> storage;
+    std::size_t capacity = 0;             // its size
     const unsigned char *data = nullptr;  // the buffer, or the memory
     std::size_t start = 0, end = 0;       // the unread bytes in data
     bool at_end = false;                  // no more bytes will come

@@ -310,6 +310,8 @@ std::string mebibytes(std::uint64_t bytes)
 [[noreturn]] void decode_and_hand_back(int input_fd, bool seekable, unsigned char *shared,
                                        std::size_t reserved, int report_fd)
 {
+    // Named apart from the tool in ps, top and profiles.
+    prctl(PR_SET_NAME, "pixremap-decode");
     if (!confine_decoder(input_fd, report_fd))
         fail(report_fd, "the decoder could not be confined (seccomp is not available)");
 
