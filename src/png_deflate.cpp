@@ -85,6 +85,8 @@ constexpr std::size_t lookahead = 1 + longest + 3;
 constexpr std::size_t out_size = 1 << 16;
 constexpr std::size_t hash_block = 4096;  // positions hashed at a time
 constexpr std::size_t stored_block = 32767;
+// Streams up to this long keep their buckets as chains (find_chained).
+constexpr std::uint64_t chain_limit = 64 << 10;
 
 // The fixed Huffman codes, bit-reversed for output, and the length and
 // distance codes with their extra bits in one value each.
@@ -304,8 +306,40 @@ struct match {
     return {hash, static_cast<std::size_t>(rank >> 32), static_cast<std::int32_t>(rank)};
 }
 
+// A short stream's buckets as chains: chain_head[hash] is the newest
+// position with that hash, chain_next[p] the one before p; the bucket is
+// the first counts[hash] of the chain, newest first, and dropping the
+// oldest 8 of 16 is counting 8. What a small image searches is then a few
+// hundred KiB rather than 2 MiB of buckets, which would cost more to fault
+// in and to miss in the cache than the whole compression. The stream fits
+// the window, which never slides, so positions are window offsets. The
+// same match as find_match: the longest of 3 or more, of equal ones the
+// newest.
+[[gnu::always_inline]] inline match find_chained(const png_deflate *z, std::size_t i, std::uint32_t hash,
+                                                  std::size_t limit)
+{
+    const unsigned char *const w = z->window;
+    std::size_t best = 2;
+    std::int32_t from = -1;
+    std::int32_t p = z->chain_head[hash];
+    for (unsigned left = z->counts[hash]; left > 0; --left, p = z->chain_next[p]) {
+        if (static_cast<std::int32_t>(i) - p > farthest)
+            break;  // the rest are older still
+        const std::size_t n = match_length(w + p, w + i, limit);
+        if (n > best) {
+            best = n;
+            from = p;
+            if (n == limit)
+                break;
+        }
+    }
+    return {hash, from < 0 ? 0 : best, from};
+}
+
 // Encodes the positions from z->at up to `stop` (a window offset; the data
-// they look at is in the window).
+// they look at is in the window), with the buckets or, `chained`, the
+// chains.
+template <bool chained>
 void encode(png_deflate *z, std::size_t stop)
 {
     const unsigned char *const w = z->window;
@@ -331,24 +365,41 @@ void encode(png_deflate *z, std::size_t stop)
         return hashes[at - hashed_from];
     };
     const auto fetch_bucket = [&](std::size_t at) {
-        const png_deflate_bucket *b = &z->buckets[hash_at(at)];
-        __builtin_prefetch(b->at);
-        __builtin_prefetch(b->head);
+        if constexpr (chained) {
+            __builtin_prefetch(&z->chain_head[hash_at(at)]);
+        } else {
+            const png_deflate_bucket *b = &z->buckets[hash_at(at)];
+            __builtin_prefetch(b->at);
+            __builtin_prefetch(b->head);
+        }
+    };
+    const auto find = [&](std::size_t at) {
+        if constexpr (chained)
+            return find_chained(z, at, hash_at(at), limit_at(at));
+        else
+            return find_match(z, at, hash_at(at), limit_at(at));
     };
 
-    match current = find_match(z, i, hash_at(i), limit_at(i));
+    match current = find(i);
     for (;;) {
-        png_deflate_bucket &bucket = z->buckets[current.hash];
-        unsigned count = z->counts[current.hash];
-        if (count == bucket_size) {
-            constexpr int half = bucket_size / 2;
-            std::memcpy(bucket.at, bucket.at + half, sizeof bucket.at / 2);
-            std::memcpy(bucket.head, bucket.head + half, sizeof bucket.head / 2);
-            count = half;
-        }
         const std::int32_t here = static_cast<std::int32_t>(i) + z->shift;
-        bucket.at[count] = here;
-        bucket.head[count] = first_four(w + i);
+        unsigned count = z->counts[current.hash];
+        if constexpr (chained) {
+            if (count == bucket_size)
+                count = bucket_size / 2;
+            z->chain_next[i] = z->chain_head[current.hash];
+            z->chain_head[current.hash] = here;
+        } else {
+            png_deflate_bucket &bucket = z->buckets[current.hash];
+            if (count == bucket_size) {
+                constexpr int half = bucket_size / 2;
+                std::memcpy(bucket.at, bucket.at + half, sizeof bucket.at / 2);
+                std::memcpy(bucket.head, bucket.head + half, sizeof bucket.head / 2);
+                count = half;
+            }
+            bucket.at[count] = here;
+            bucket.head[count] = first_four(w + i);
+        }
         z->counts[current.hash] = static_cast<unsigned char>(count + 1);
 
         // Where the search goes after the next: one on, or past a match.
@@ -359,7 +410,7 @@ void encode(png_deflate *z, std::size_t stop)
 
         // The next position's match, which decides whether this one is
         // used (lazy matching) and is the next one's own if it isn't.
-        const match next = find_match(z, i + 1, hash_at(i + 1), limit_at(i + 1));
+        const match next = find(i + 1);
         if (current.best >= 3 && next.best <= current.best) {
             const code len = tables.length[current.best];
             const code dist = distance_code(static_cast<unsigned>(here - current.from));
@@ -367,7 +418,7 @@ void encode(png_deflate *z, std::size_t stop)
             i += current.best;
             if (i >= stop)
                 break;
-            current = find_match(z, i, hash_at(i), limit_at(i));
+            current = find(i);
         } else {
             const code lit = tables.literal[w[i]];
             put_bits(z, lit.bits, lit.count);
@@ -392,8 +443,12 @@ void encode_available(png_deflate *z)
                               : 0;
     else if (z->end > lookahead)
         stop = z->end - lookahead;
-    if (z->at < stop)
-        encode(z, stop);
+    if (z->at < stop) {
+        if (z->chain_head)
+            encode<true>(z, stop);
+        else
+            encode<false>(z, stop);
+    }
 }
 
 // Moves the window on so that it keeps the last 32768 bytes before the next
@@ -521,7 +576,15 @@ bool png_deflate_begin(png_deflate *z, std::uint64_t length, png_deflate_emit *e
         scratch->window = static_cast<unsigned char *>(std::calloc(capacity, 1));
         scratch->capacity = scratch->window ? capacity : 0;
     }
-    if (!scratch->buckets)
+    const bool chained = length <= chain_limit;
+    if (chained && scratch->chain_capacity < capacity) {
+        std::free(scratch->chain_next);
+        scratch->chain_next = static_cast<std::int32_t *>(std::malloc(sizeof(std::int32_t) * capacity));
+        scratch->chain_capacity = scratch->chain_next ? capacity : 0;
+    }
+    if (chained && !scratch->chain_head)
+        scratch->chain_head = static_cast<std::int32_t *>(std::malloc(sizeof(std::int32_t) * bucket_count));
+    if (!chained && !scratch->buckets)
         scratch->buckets = map_buckets();
     if (!scratch->counts)
         scratch->counts = static_cast<unsigned char *>(std::malloc(bucket_count));
@@ -529,11 +592,17 @@ bool png_deflate_begin(png_deflate *z, std::uint64_t length, png_deflate_emit *e
         scratch->out = static_cast<unsigned char *>(std::malloc(out_size + 8));
     if (!scratch->hashes)
         scratch->hashes = static_cast<std::uint16_t *>(std::malloc(sizeof(std::uint16_t) * hash_block));
-    if (!scratch->window || !scratch->buckets || !scratch->counts || !scratch->out || !scratch->hashes)
+    if (!scratch->window || !scratch->counts || !scratch->out || !scratch->hashes ||
+        (chained ? !scratch->chain_head || !scratch->chain_next : !scratch->buckets))
         return false;
     z->window = scratch->window;
     z->capacity = scratch->capacity;
-    z->buckets = scratch->buckets;
+    if (chained) {
+        z->chain_head = scratch->chain_head;
+        z->chain_next = scratch->chain_next;
+    } else {
+        z->buckets = scratch->buckets;
+    }
     z->counts = scratch->counts;
     z->out = scratch->out;
     z->hashes = scratch->hashes;
@@ -545,6 +614,8 @@ void png_deflate_scratch_free(png_deflate_scratch *scratch)
 {
     std::free(scratch->window);
     unmap_buckets(scratch->buckets);
+    std::free(scratch->chain_head);
+    std::free(scratch->chain_next);
     std::free(scratch->counts);
     std::free(scratch->out);
     std::free(scratch->hashes);

@@ -29,8 +29,10 @@
 // Match finding follows stb's rules (see png_deflate.cpp) with the work
 // bounded: fixed-size hash buckets that also keep the first bytes at each
 // position, a window that slides over the last 32 KiB plus 128 KiB of new
-// data, compares eight bytes at a time. Memory: about 2.3 MiB (2 MiB of it
-// the buckets), whatever the length, held in a png_deflate_scratch that
+// data, compares eight bytes at a time. A stream of at most 64 KiB keeps
+// its buckets as chains through the data instead, a few hundred KiB that
+// its searches stay within. Memory: about 2.3 MiB (2 MiB of it the
+// buckets), whatever the length, held in a png_deflate_scratch that
 // streams made one after another share: a stream starts by forgetting the
 // buckets' positions (their counts), not by clearing or allocating 2 MiB,
 // which for a small image would cost more than compressing it. The buckets
@@ -57,6 +59,9 @@ struct png_deflate_scratch {
     unsigned char *window = nullptr;
     std::size_t capacity = 0;
     png_deflate_bucket *buckets = nullptr;
+    std::int32_t *chain_head = nullptr;  // short streams' buckets (png_deflate.cpp)
+    std::int32_t *chain_next = nullptr;
+    std::size_t chain_capacity = 0;
     unsigned char *counts = nullptr;
     std::uint16_t *hashes = nullptr;
     unsigned char *out = nullptr;
@@ -79,8 +84,9 @@ struct png_deflate {
     std::uint32_t adler = 1;
 
     // stb's 16384 buckets, their positions counted from `shift` bytes
-    // before the window's start.
+    // before the window's start; for a short stream, chains instead.
     png_deflate_bucket *buckets = nullptr;
+    std::int32_t *chain_head = nullptr, *chain_next = nullptr;
     unsigned char *counts = nullptr;
     std::int32_t shift = 0;
     std::uint16_t *hashes = nullptr;  // scratch: the hashes of positions ahead
