@@ -257,7 +257,7 @@ bool atomic_truncate(atomic_file *f, std::uint64_t size)
     return true;
 }
 
-atomic_result atomic_commit(atomic_file *f)
+atomic_result atomic_commit(atomic_file *f, bool sync_directory_now)
 {
     if (f->fd < 0 || f->error || fsync(f->fd) != 0) {
         failed(f, errno);
@@ -280,6 +280,8 @@ atomic_result atomic_commit(atomic_file *f)
     release(old);
     if (!named)
         return atomic_result::kept_old;
+    if (!sync_directory_now)
+        return atomic_result::replaced;
     const int error = sync_directory(directory_of(f->target));
     if (error) {
         f->error = error;
@@ -300,4 +302,9 @@ void atomic_abandon(atomic_file *f)
     f->hidden.clear();
     disarm(!f->unnamed);
     release(old);
+}
+
+int atomic_sync_directory(const char *target)
+{
+    return sync_directory(directory_of(target));
 }

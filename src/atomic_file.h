@@ -59,6 +59,14 @@ bool atomic_write_at(atomic_file *f, std::uint64_t offset, const unsigned char *
 // Cuts the file to size and continues writing from there.
 bool atomic_truncate(atomic_file *f, std::uint64_t size);
 
-atomic_result atomic_commit(atomic_file *f);
+// sync_directory_now false leaves the directory's sync to the caller
+// (atomic_sync_directory), so that several files replaced in one directory
+// share one: `replaced` then means named, with the file itself on disk.
+atomic_result atomic_commit(atomic_file *f, bool sync_directory_now = true);
+// Syncs the directory that holds target, making the names given in it so
+// far durable: 0, or the errno of a failed sync. A directory that can't be
+// opened to sync it (mode 0333) or a file system that can't sync one is no
+// failure.
+int atomic_sync_directory(const char *target);
 // Drops the new file; the target stays as it was.
 void atomic_abandon(atomic_file *f);

@@ -14,6 +14,7 @@
 // what happened.
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <string>
 
 #include <unistd.h>
@@ -55,23 +56,34 @@ void report(const char *verb, const char *file, const std::string &reason)
     say(std::string("pixremap: cannot ") + verb + " '" + printable(file) + "': " + reason + "\n");
 }
 
-// Saves one output and says what went wrong; 0 if nothing did, else 1.
-int save(const char *name, const unsigned char *pixels, int width, int height, int channels,
-         png_scratch *scratch)
+// Saves one output, leaving its directory to be synced with the other's
+// (sync_outputs), and says what went wrong; true if name is the new file.
+bool save(const char *name, const unsigned char *pixels, int width, int height, int channels,
+          png_scratch *scratch)
 {
     std::string reason;
-    switch (save_png(name, pixels, width, height, channels, scratch, &reason)) {
-    case atomic_result::replaced:
-        return 0;
-    case atomic_result::kept_old:
-        report("write", name, reason);
-        return 1;
-    case atomic_result::replaced_unsynced:
-        say(std::string("pixremap: replaced '") + printable(name) + "', but it may not be on disk: " +
-            reason + "\n");
-        return 1;
-    }
-    return 1;
+    if (save_png(name, pixels, width, height, channels, scratch, &reason, false) == atomic_result::replaced)
+        return true;
+    report("write", name, reason);
+    return false;
+}
+
+// Both outputs are named in the working directory, which is synced once,
+// after both renames, so that both names are on disk when the run ends;
+// one sync instead of one per output. A failure is said of each output
+// that was replaced; false then.
+bool sync_outputs(const char *const names[2], const bool replaced[2])
+{
+    if (!replaced[0] && !replaced[1])
+        return true;
+    const int error = atomic_sync_directory(names[replaced[0] ? 0 : 1]);
+    if (error == 0)
+        return true;
+    for (int k = 0; k < 2; ++k)
+        if (replaced[k])
+            say(std::string("pixremap: replaced '") + printable(names[k]) + "', but it may not be on disk: " +
+                std::strerror(error) + " (syncing the directory)\n");
+    return false;
 }
 
 } // namespace
@@ -91,13 +103,15 @@ int main(int argc, char **argv)
     // The PNG writer's memory, set up once for both outputs. Null without
     // memory: each save then tries on its own and says what failed.
     png_scratch *scratch = png_scratch_make();
-    int status = 0;
+    const char *const names[2] = {"outfirst.png", "outsecond.png"};
+    bool replaced[2];
     remap_pixels<digit_remap>(pixels, width, height, channels);
-    status |= save("outfirst.png", pixels, width, height, channels, scratch);
+    replaced[0] = save(names[0], pixels, width, height, channels, scratch);
     remap_pixels<bit_remap>(pixels, width, height, channels);
-    status |= save("outsecond.png", pixels, width, height, channels, scratch);
+    replaced[1] = save(names[1], pixels, width, height, channels, scratch);
+    const bool synced = sync_outputs(names, replaced);
 
     png_scratch_free(scratch);
     release_image(pixels, width, height, channels);
-    return status;
+    return replaced[0] && replaced[1] && synced ? 0 : 1;
 }

@@ -82,7 +82,7 @@ bool file_truncate(void *context, std::uint64_t size)
 } // namespace
 
 atomic_result save_png(const char *name, const unsigned char *pixels, int width, int height,
-                       int channels, png_scratch *scratch, std::string *reason)
+                       int channels, png_scratch *scratch, std::string *reason, bool sync_directory)
 {
     png_file f = {name, {}, static_cast<unsigned char *>(std::malloc(gather)), 0, 0};
     const png_sink sink = {&f, file_write, file_rewrite, file_truncate};
@@ -92,7 +92,7 @@ atomic_result save_png(const char *name, const unsigned char *pixels, int width,
     std::free(f.held);
     atomic_result result = atomic_result::kept_old;
     if (status == png_write_status::written)
-        result = atomic_commit(&f.file);
+        result = atomic_commit(&f.file, sync_directory);
     else
         atomic_abandon(&f.file);
     if (result == atomic_result::replaced)

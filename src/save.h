@@ -23,6 +23,9 @@
 struct png_scratch;
 
 // scratch: the PNG writer's memory, shared by the images saved one after
-// another (png_write.h); null for memory of this save's own.
+// another (png_write.h); null for memory of this save's own. With
+// sync_directory false the directory is left for the caller to sync
+// (atomic_sync_directory), once for several files.
 atomic_result save_png(const char *name, const unsigned char *pixels, int width, int height,
-                       int channels, png_scratch *scratch, std::string *reason);
+                       int channels, png_scratch *scratch, std::string *reason,
+                       bool sync_directory = true);
