@@ -121,6 +121,16 @@ std::vector<bytes> colliding_triples(std::size_t count)
     return found;
 }
 
+// Runs of similar bytes with some noise: matches of every length.
+bytes smooth_noise(std::size_t size, std::uint32_t seed)
+{
+    bytes d(size);
+    noise_source n{seed};
+    for (std::size_t i = 0; i < size; ++i)
+        d[i] = static_cast<unsigned char>(i / 700 + i % 5 * 9 + (n.next() & 7));
+    return d;
+}
+
 struct stream_case {
     const char *name;
     std::function<bytes()> make;
@@ -150,6 +160,9 @@ const stream_case stream_cases[] = {
          }
          return d;
      }},
+    // Streams up to 64 KiB search chains, longer ones the bucket arrays.
+    {"65536 bytes: the longest searched through chains", [] { return smooth_noise(65536, 7); }},
+    {"65537 bytes: the shortest searched through buckets", [] { return smooth_noise(65537, 7); }},
     {"40 different sequences in one bucket", [] {
          // Each followed by a byte of noise, in an order that repeats some
          // sooner than others: the bucket holds true matches among others.
@@ -193,33 +206,36 @@ TEST(zlib, periodic_data_of_every_period_up_to_300)
 // A match reaches back at most 32767 bytes; the check of the next position
 // (lazy matching) counts from that next position. In noise, the bytes at t
 // match 3 bytes 100 back, and from t + 1 on 10 bytes match `reach` bytes
-// back from t + 1. The outcome must change at the edges, and be stb's.
+// back from t + 1. The outcome must change at the edges, and be stb's: in a
+// stream long enough for the bucket arrays and in one short enough for
+// chains.
 TEST(zlib, matches_at_the_edges_of_the_window)
 {
-    std::vector<std::size_t> sizes;
-    for (const std::size_t reach : {32766, 32767, 32768, 32769}) {
-        for (const bool lazy : {false, true}) {
-            SCOPED_TRACE(testing::Message() << "reach " << reach << (lazy ? ", lazy" : ""));
-            bytes data = noise(70000, 11);  // 8-bit codes only, so not stored
-            for (auto &b : data)
-                b %= 144;
-            const std::size_t t = 50000;
-            if (lazy) {
-                repeat(&data, t + 1 - reach, t + 1, 10);
-                data[t - 100] = data[t];
-                repeat(&data, t + 1, t - 99, 2);  // 3 bytes alike at t - 100 ...
-                data[t - 97] = static_cast<unsigned char>(data[t + 3] + 1);  // ... and no more
-            } else {
-                repeat(&data, t - reach, t, 12);
+    for (auto [length, t] : {std::pair<std::size_t, std::size_t>{70000, 50000}, {60000, 40000}}) {
+        std::vector<std::size_t> sizes;
+        for (const std::size_t reach : {32766, 32767, 32768, 32769}) {
+            for (const bool lazy : {false, true}) {
+                SCOPED_TRACE(testing::Message() << length << " bytes, reach " << reach << (lazy ? ", lazy" : ""));
+                bytes data = noise(length, 11);  // 8-bit codes only, so not stored
+                for (auto &b : data)
+                    b %= 144;
+                if (lazy) {
+                    repeat(&data, t + 1 - reach, t + 1, 10);
+                    data[t - 100] = data[t];
+                    repeat(&data, t + 1, t - 99, 2);  // 3 bytes alike at t - 100 ...
+                    data[t - 97] = static_cast<unsigned char>(data[t + 3] + 1);  // ... and no more
+                } else {
+                    repeat(&data, t - reach, t, 12);
+                }
+                const std::string theirs = stb_zlib(data);
+                EXPECT_TRUE(our_zlib(data) == theirs);
+                sizes.push_back(theirs.size());
             }
-            const std::string theirs = stb_zlib(data);
-            EXPECT_TRUE(our_zlib(data) == theirs);
-            sizes.push_back(theirs.size());
         }
+        // The constructions reach the edges: 32767 back is found, 32768 is not.
+        EXPECT_LT(sizes[2], sizes[4]);  // reach 32767 vs 32768, plain
+        EXPECT_LT(sizes[3], sizes[5]);  // the same, lazy
     }
-    // The constructions reach the edges: 32767 back is found, 32768 is not.
-    EXPECT_LT(sizes[2], sizes[4]);  // reach 32767 vs 32768, plain
-    EXPECT_LT(sizes[3], sizes[5]);  // the same, lazy
 }
 
 // stb stores the data instead when the compressed stream would be larger
