@@ -339,6 +339,17 @@ struct match {
 // Encodes the positions from z->at up to `stop` (a window offset; the data
 // they look at is in the window), with the buckets or, `chained`, the
 // chains.
+// The match at i, from the buckets or the chains.
+template <bool chained>
+[[gnu::always_inline]] inline match find_in(const png_deflate *z, std::size_t i, std::uint32_t hash,
+                                           std::size_t limit)
+{
+    if constexpr (chained)
+        return find_chained(z, i, hash, limit);
+    else
+        return find_match(z, i, hash, limit);
+}
+
 template <bool chained>
 void encode(png_deflate *z, std::size_t stop)
 {
@@ -373,14 +384,8 @@ void encode(png_deflate *z, std::size_t stop)
             __builtin_prefetch(b->head);
         }
     };
-    const auto find = [&](std::size_t at) {
-        if constexpr (chained)
-            return find_chained(z, at, hash_at(at), limit_at(at));
-        else
-            return find_match(z, at, hash_at(at), limit_at(at));
-    };
 
-    match current = find(i);
+    match current = find_in<chained>(z, i, hash_at(i), limit_at(i));
     for (;;) {
         const std::int32_t here = static_cast<std::int32_t>(i) + z->shift;
         unsigned count = z->counts[current.hash];
@@ -410,7 +415,7 @@ void encode(png_deflate *z, std::size_t stop)
 
         // The next position's match, which decides whether this one is
         // used (lazy matching) and is the next one's own if it isn't.
-        const match next = find(i + 1);
+        const match next = find_in<chained>(z, i + 1, hash_at(i + 1), limit_at(i + 1));
         if (current.best >= 3 && next.best <= current.best) {
             const code len = tables.length[current.best];
             const code dist = distance_code(static_cast<unsigned>(here - current.from));
@@ -418,7 +423,7 @@ void encode(png_deflate *z, std::size_t stop)
             i += current.best;
             if (i >= stop)
                 break;
-            current = find(i);
+            current = find_in<chained>(z, i, hash_at(i), limit_at(i));
         } else {
             const code lit = tables.literal[w[i]];
             put_bits(z, lit.bits, lit.count);
