@@ -48,6 +48,7 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include <libdeflate.h>
 #include <sys/mman.h>
@@ -56,6 +57,51 @@
 #ifdef PIXREMAP_X86_64
 #include "x86/png_deflate_sse2.h"
 #endif
+
+// The stream's state.
+struct png_deflate {
+    std::uint64_t length = 0;      // bytes of data the stream holds
+    png_deflate_emit *emit = nullptr;
+    void *context = nullptr;
+    bool stored = false;           // making the stored form
+    bool failed = false;           // emit said stop
+
+    // The data: a window over it, starting at offset `base` of the data.
+    // The window and the other buffers are the scratch's.
+    unsigned char *window = nullptr;
+    std::size_t capacity = 0, end = 0, at = 0;  // at: the next byte to encode
+    std::uint64_t base = 0;
+    std::uint32_t adler = 1;
+
+    // stb's 16384 buckets, their positions counted from `shift` bytes
+    // before the window's start; for a short stream, chains instead.
+    png_deflate_bucket *buckets = nullptr;
+    std::int32_t *chain_head = nullptr, *chain_next = nullptr;
+    unsigned char *counts = nullptr;
+    std::int32_t shift = 0;
+    std::uint16_t *hashes = nullptr;  // scratch: the hashes of positions ahead
+
+    // The stream's bytes on their way out.
+    std::uint64_t bits = 0;
+    unsigned bit_count = 0;
+    unsigned char *out = nullptr;
+    std::size_t out_used = 0;
+    std::uint64_t emitted = 0;     // bytes given to emit so far
+};
+
+// The memory streams share, and the stream it holds.
+struct png_deflate_scratch {
+    unsigned char *window = nullptr;
+    std::size_t capacity = 0;
+    png_deflate_bucket *buckets = nullptr;
+    std::int32_t *chain_head = nullptr;  // short streams' buckets (find_chained)
+    std::int32_t *chain_next = nullptr;
+    std::size_t chain_capacity = 0;
+    unsigned char *counts = nullptr;
+    std::uint16_t *hashes = nullptr;
+    unsigned char *out = nullptr;
+    png_deflate stream;
+};
 
 namespace {
 
@@ -229,6 +275,17 @@ void align_bits(png_deflate *z)
 bool past_stored_bound(const png_deflate *z)
 {
     return z->emitted + z->out_used + z->bit_count / 8 > png_deflate_stored_bound(z->length);
+}
+
+// What the stream has come to: emit's stop first, then, for the compressed
+// form, whether it has outgrown the stored one.
+png_deflate_status status_of(const png_deflate *z)
+{
+    if (z->failed)
+        return png_deflate_status::stopped;
+    if (!z->stored && past_stored_bound(z))
+        return png_deflate_status::restart_stored;
+    return png_deflate_status::going;
 }
 
 // How many bytes from a and b agree, at most limit; reads up to 7 bytes
@@ -566,9 +623,15 @@ std::uint64_t png_deflate_stored_bound(std::uint64_t length)
     return length + 2 + (length + stored_block - 1) / stored_block * 5;
 }
 
-bool png_deflate_begin(png_deflate *z, std::uint64_t length, png_deflate_emit *emit, void *context,
-                       png_deflate_scratch *scratch)
+png_deflate_scratch *png_deflate_scratch_make()
 {
+    return new (std::nothrow) png_deflate_scratch;
+}
+
+png_deflate *png_deflate_begin(png_deflate_scratch *scratch, std::uint64_t length, png_deflate_emit *emit,
+                               void *context)
+{
+    png_deflate *const z = &scratch->stream;
     *z = png_deflate{};
     z->length = length;
     z->emit = emit;
@@ -599,7 +662,7 @@ bool png_deflate_begin(png_deflate *z, std::uint64_t length, png_deflate_emit *e
         scratch->hashes = static_cast<std::uint16_t *>(std::malloc(sizeof(std::uint16_t) * hash_block));
     if (!scratch->window || !scratch->counts || !scratch->out || !scratch->hashes ||
         (chained ? !scratch->chain_head || !scratch->chain_next : !scratch->buckets))
-        return false;
+        return nullptr;
     z->window = scratch->window;
     z->capacity = scratch->capacity;
     if (chained) {
@@ -612,11 +675,13 @@ bool png_deflate_begin(png_deflate *z, std::uint64_t length, png_deflate_emit *e
     z->out = scratch->out;
     z->hashes = scratch->hashes;
     start_stream(z);
-    return true;
+    return z;
 }
 
 void png_deflate_scratch_free(png_deflate_scratch *scratch)
 {
+    if (!scratch)
+        return;
     std::free(scratch->window);
     unmap_buckets(scratch->buckets);
     std::free(scratch->chain_head);
@@ -643,24 +708,20 @@ unsigned char *png_deflate_space(png_deflate *z, std::size_t *room)
     return z->window + z->end;
 }
 
-bool png_deflate_commit(png_deflate *z, std::size_t n)
+png_deflate_status png_deflate_commit(png_deflate *z, std::size_t n)
 {
     if (z->stored) {
         z->adler = libdeflate_adler32(z->adler, z->window, n);
         put_stored(z, z->window, n);
-        return !z->failed;
+        return status_of(z);
     }
     z->adler = libdeflate_adler32(z->adler, z->window + z->end, n);
     z->end += n;
     encode_available(z);
-    if (past_stored_bound(z)) {
-        z->stored = true;
-        return false;
-    }
-    return !z->failed;
+    return status_of(z);
 }
 
-bool png_deflate_finish(png_deflate *z)
+png_deflate_status png_deflate_finish(png_deflate *z)
 {
     if (!z->stored) {
         encode_available(z);
@@ -672,14 +733,14 @@ bool png_deflate_finish(png_deflate *z)
         z->at = z->end;
         put_bits(z, 0, 7);  // end of block
         align_bits(z);
-        if (past_stored_bound(z)) {
-            z->stored = true;
-            return false;
-        }
+        const png_deflate_status status = status_of(z);
+        if (status != png_deflate_status::going)
+            return status;
     }
+    // The Adler-32 comes after stb has compared the sizes.
     put_adler(z);
     flush_out(z);
-    return !z->failed;
+    return z->failed ? png_deflate_status::stopped : png_deflate_status::going;
 }
 
 void png_deflate_restart(png_deflate *z)

@@ -23,7 +23,12 @@
 #include <cstdint>
 #include <cstring>
 
-#include "png_deflate.h"
+// One of stb's hash buckets: up to 16 positions, oldest first, and the
+// first four bytes of the data at each.
+struct png_deflate_bucket {
+    std::int32_t at[16];
+    std::uint32_t head[16];
+};
 
 namespace {
 

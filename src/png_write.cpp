@@ -104,9 +104,9 @@ int cheapest(const std::uint64_t costs[5])
     return best;
 }
 
-// Feeds the filtered rows into the stream. False when the stream stopped:
-// the sink failed, or the stored form is to be written instead.
-bool feed_rows(png_deflate *z, const image &im)
+// Feeds the filtered rows into the stream, and ends it; what the stream
+// came to.
+png_deflate_status feed_rows(png_deflate *z, const image &im)
 {
     std::size_t y = 0, k = 0;  // the row, and the bytes of it done
     int filter = -1;           // the row's filter, once its byte is out
@@ -134,10 +134,11 @@ bool feed_rows(png_deflate *z, const image &im)
                 filter = -1;
             }
         }
-        if (!png_deflate_commit(z, used))
-            return false;
+        const png_deflate_status status = png_deflate_commit(z, used);
+        if (status != png_deflate_status::going)
+            return status;
     }
-    return true;
+    return png_deflate_finish(z);
 }
 
 png_write_status write_image(const png_sink &sink, const image &im, int channels,
@@ -146,9 +147,9 @@ png_write_status write_image(const png_sink &sink, const image &im, int channels
 {
     idat_chunks chunks{&sink, largest};
     // The scratch first, so that a writer without memory writes nothing.
-    png_deflate z;
-    if (!png_deflate_begin(&z, static_cast<std::uint64_t>(im.rows) * (im.row_bytes + 1), put_stream,
-                           &chunks, scratch))
+    png_deflate *const z = png_deflate_begin(scratch, static_cast<std::uint64_t>(im.rows) * (im.row_bytes + 1),
+                                             put_stream, &chunks);
+    if (!z)
         return png_write_status::out_of_memory;
     // The signature and IHDR.
     static const int colour_type[] = {-1, 0, 4, 2, 6};
@@ -162,18 +163,17 @@ png_write_status write_image(const png_sink &sink, const image &im, int channels
         return png_write_status::sink_failed;
     chunks.first = chunks.written;
 
-    bool done = feed_rows(&z, im) && png_deflate_finish(&z);
-    if (!done && z.stored && !z.failed) {
+    png_deflate_status status = feed_rows(z, im);
+    if (status == png_deflate_status::restart_stored) {
         // The stored form replaces what was written of the compressed one.
         chunks.open = false;
         chunks.written = chunks.first;
-        done = sink.truncate(sink.context, chunks.first);
-        if (done) {
-            png_deflate_restart(&z);
-            done = feed_rows(&z, im) && png_deflate_finish(&z);
-        }
+        if (!sink.truncate(sink.context, chunks.first))
+            return png_write_status::sink_failed;
+        png_deflate_restart(z);
+        status = feed_rows(z, im);
     }
-    if (!done || (chunks.open && !close_chunk(&chunks)))
+    if (status != png_deflate_status::going || (chunks.open && !close_chunk(&chunks)))
         return png_write_status::sink_failed;
 
     static const unsigned char tail[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xae, 0x42, 0x60, 0x82};
@@ -184,19 +184,23 @@ png_write_status write_image(const png_sink &sink, const image &im, int channels
 } // namespace
 
 struct png_scratch {
-    png_deflate_scratch deflate;
+    png_deflate_scratch *deflate;
 };
 
 png_scratch *png_scratch_make()
 {
-    return new (std::nothrow) png_scratch;
+    png_deflate_scratch *deflate = png_deflate_scratch_make();
+    auto *scratch = deflate ? new (std::nothrow) png_scratch{deflate} : nullptr;
+    if (!scratch)
+        png_deflate_scratch_free(deflate);
+    return scratch;
 }
 
 void png_scratch_free(png_scratch *scratch)
 {
     if (!scratch)
         return;
-    png_deflate_scratch_free(&scratch->deflate);
+    png_deflate_scratch_free(scratch->deflate);
     delete scratch;
 }
 
@@ -208,11 +212,13 @@ png_write_status png_write_split(const png_sink &sink, const unsigned char *pixe
         return png_write_status::not_an_image;
     const image im = {pixels, static_cast<std::size_t>(width) * static_cast<std::size_t>(channels),
                       static_cast<std::size_t>(height), channels};
-    png_deflate_scratch own;
+    png_deflate_scratch *own = scratch ? nullptr : png_deflate_scratch_make();
+    if (!scratch && !own)
+        return png_write_status::out_of_memory;
     const png_write_status status =
         write_image(sink, im, channels, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
-                    largest_idat, scratch ? &scratch->deflate : &own);
-    png_deflate_scratch_free(&own);
+                    largest_idat, scratch ? scratch->deflate : own);
+    png_deflate_scratch_free(own);
     return status;
 }
 

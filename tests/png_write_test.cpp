@@ -56,34 +56,36 @@ std::string our_zlib(const bytes &data)
 {
     // One scratch for every stream of the suite, so that each is also made
     // over what the ones before it left, as a run's second output is.
-    static png_deflate_scratch scratch;
+    static png_deflate_scratch *const scratch = png_deflate_scratch_make();
     std::string out;
-    png_deflate z;
     const auto emit = [](void *context, const unsigned char *b, std::size_t n) {
         static_cast<std::string *>(context)->append(reinterpret_cast<const char *>(b), n);
         return true;
     };
-    if (!png_deflate_begin(&z, data.size(), emit, &out, &scratch))
+    png_deflate *const z = png_deflate_begin(scratch, data.size(), emit, &out);
+    if (!z)
         return "out of memory";
     for (int pass = 0; pass < 2; ++pass) {
         noise_source sizes{7};
-        bool going = true;
-        for (std::size_t at = 0; going && at < data.size();) {
+        png_deflate_status status = png_deflate_status::going;
+        for (std::size_t at = 0; status == png_deflate_status::going && at < data.size();) {
             std::size_t room = 0;
-            unsigned char *space = png_deflate_space(&z, &room);
+            unsigned char *space = png_deflate_space(z, &room);
             const std::size_t n = std::min({room, data.size() - at, std::size_t{1} + sizes.next() * 97u});
             std::memcpy(space, data.data() + at, n);
-            going = png_deflate_commit(&z, n);
+            status = png_deflate_commit(z, n);
             at += n;
         }
-        if (going && png_deflate_finish(&z))
+        if (status == png_deflate_status::going)
+            status = png_deflate_finish(z);
+        if (status == png_deflate_status::going)
             break;
-        if (!z.stored || pass == 1) {
+        if (status != png_deflate_status::restart_stored || pass == 1) {
             out = "failed";
             break;
         }
         out.clear();
-        png_deflate_restart(&z);
+        png_deflate_restart(z);
     }
     return out;
 }
