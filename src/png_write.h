@@ -32,7 +32,9 @@
 // and, for an image that doesn't compress, to drop the compressed stream
 // written so far and continue from that point with the stored form
 // (truncate). Each returns false to stop the writing; the sink keeps its
-// own reason.
+// own reason. So a sink must be able to go back over what it was given: a
+// memory buffer, or a file that can seek and be cut (not a pipe or a
+// terminal), or one that holds the bytes until they are settled.
 #pragma once
 
 #include <cstddef>
