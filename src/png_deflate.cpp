@@ -689,7 +689,7 @@ void png_deflate_scratch_free(png_deflate_scratch *scratch)
     std::free(scratch->counts);
     std::free(scratch->out);
     std::free(scratch->hashes);
-    *scratch = png_deflate_scratch{};
+    delete scratch;
 }
 
 unsigned char *png_deflate_space(png_deflate *z, std::size_t *room)
