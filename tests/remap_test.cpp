@@ -157,18 +157,6 @@ TEST(pass, every_value_at_every_position_in_a_block)
     }
 }
 
-TEST(pass, keeps_alpha_byte_for_byte)
-{
-    for (int channels : {2, 4}) {
-        auto buffer = guarded_image(9, 4, channels);
-        const auto before = buffer;
-        remap_pixels<digit_remap>(buffer.data() + guard, 9, 4, channels);
-        remap_pixels<bit_remap>(buffer.data() + guard, 9, 4, channels);
-        for (std::size_t i = channels - 1; i < 9u * 4u * channels; i += channels)
-            EXPECT_EQ(buffer[guard + i], before[guard + i]) << "channels " << channels << " at " << i;
-    }
-}
-
 TEST(pass, leaves_images_without_pixels_alone)
 {
     for (auto [width, height] : {std::pair{0, 5}, std::pair{5, 0}, std::pair{0, 0},
@@ -178,23 +166,6 @@ TEST(pass, leaves_images_without_pixels_alone)
         remap_pixels<digit_remap>(buffer.data() + guard, width, height, 3);
         EXPECT_EQ(buffer, before) << width << "x" << height;
     }
-}
-
-TEST(pass, known_pixels)
-{
-    unsigned char pixels[] = {10, 100, 255, 0, 0, 0, 255, 255, 255};
-    remap_pixels<digit_remap>(pixels, 3, 1, 3);
-    EXPECT_EQ(std::vector<unsigned char>(pixels, pixels + 9),
-              (std::vector<unsigned char>{100, 10, 144, 0, 0, 0, 144, 144, 144}));
-    remap_pixels<bit_remap>(pixels, 3, 1, 3);
-    EXPECT_EQ(std::vector<unsigned char>(pixels, pixels + 9),
-              (std::vector<unsigned char>{76, 160, 18, 0, 0, 0, 18, 18, 18}));
-
-    // A pass is not idempotent: each runs exactly once per output.
-    unsigned char one[] = {1, 1, 1};
-    remap_pixels<digit_remap>(one, 1, 1, 3);
-    remap_pixels<digit_remap>(one, 1, 1, 3);
-    EXPECT_EQ(one[0], 16);
 }
 
 } // namespace

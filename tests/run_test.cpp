@@ -106,16 +106,18 @@ INSTANTIATE_TEST_SUITE_P(
                     format_case{"grey16.pgm", 1}),
     [](const testing::TestParamInfo<format_case> &param) { return test_name_of(param.param.file); });
 
-// A 16-bit PNG is read as the high byte of every sample: checked against
-// libpng's own reduction of the same file.
-TEST(sixteen_bit, input_is_reduced_to_the_high_byte)
+// A 16-bit PNG is read as the high byte of every sample: both outputs of a
+// run are libpng's own reduction of the file, mapped. The fixtures' high
+// and low bytes differ (make_fixtures.py), so keeping the low byte fails.
+TEST_F(in_temp_dir, sixteen_bit_png_keeps_the_high_byte)
 {
     for (const char *file : {"rgb16.png", "grey16.png"}) {
-        const decoded ours = stb_decode(fixture(file));
-        const decoded theirs = libpng_decode(fixture(file));
-        ASSERT_EQ(theirs.bit_depth, 16) << file;
-        EXPECT_EQ(ours.channels, theirs.channels) << file;
-        EXPECT_TRUE(ours.pixels == theirs.pixels) << file;
+        SCOPED_TRACE(file);
+        put(file);
+        ASSERT_EQ(run_pixremap(dir, {file}).status, 0);
+        const decoded input = libpng_decode(fixture(file));
+        ASSERT_EQ(input.bit_depth, 16);
+        expect_outputs_match(dir, input);
     }
 }
 
