@@ -15,7 +15,7 @@
 
 #include "codec.h"
 #include "decode.h"
-#include "load.h"
+#include "load_internal.h"
 
 namespace {
 

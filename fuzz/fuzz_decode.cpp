@@ -21,7 +21,7 @@
 #include "codec.h"
 #include "decode.h"
 #include "dirty_memory.h"
-#include "load.h"
+#include "load_internal.h"
 #include "memory_png.h"
 #include "remap.h"
 #include "stb_write.h"

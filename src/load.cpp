@@ -24,6 +24,7 @@
 // what can be checked: the sizes must be an image the reservation holds, and
 // the child's words are shown only as printable text.
 #include "load.h"
+#include "load_internal.h"
 
 #include <algorithm>
 #include <cerrno>

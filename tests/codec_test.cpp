@@ -8,7 +8,7 @@
 #include "codec.h"
 #include "decode.h"
 #include "harness.h"
-#include "load.h"
+#include "load_internal.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <functional>
 
 #include "harness.h"
-#include "load.h"
+#include "load_internal.h"
 
 namespace {
 

@@ -20,6 +20,7 @@
 #include "codec.h"
 #include "dirty_memory.h"
 #include "load.h"
+#include "load_internal.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "codec.h"
 #include "decode.h"
 #include "harness.h"
-#include "load.h"
+#include "load_internal.h"
 #include "memory_png.h"
 #include "png_deflate.h"
 #include "png_filter.h"
