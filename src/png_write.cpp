@@ -24,7 +24,7 @@ namespace {
 struct image {
     const unsigned char *pixels;
     std::size_t row_bytes, rows;
-    int bpp;
+    int channels;  // bytes per pixel, as the filters count back
 };
 
 std::uint32_t crc_of(std::uint32_t crc, const unsigned char *bytes, std::size_t size)
@@ -119,13 +119,13 @@ png_deflate_status feed_rows(png_deflate *z, const image &im)
             const unsigned char *above = y > 0 ? row - im.row_bytes : nullptr;
             if (filter < 0) {
                 std::uint64_t costs[5];
-                png_filter_costs(row, above, im.row_bytes, im.bpp, costs);
+                png_filter_costs(row, above, im.row_bytes, im.channels, costs);
                 filter = cheapest(costs);
                 space[used++] = static_cast<unsigned char>(filter);
                 continue;
             }
             const std::size_t part = std::min(room - used, im.row_bytes - k);
-            png_filter_row(filter, row, above, im.bpp, k, part, space + used);
+            png_filter_row(filter, row, above, im.channels, k, part, space + used);
             used += part;
             k += part;
             if (k == im.row_bytes) {
@@ -141,7 +141,7 @@ png_deflate_status feed_rows(png_deflate *z, const image &im)
     return png_deflate_finish(z);
 }
 
-png_write_status write_image(const png_sink &sink, const image &im, int channels,
+png_write_status write_image(const png_sink &sink, const image &im,
                              std::uint32_t width, std::uint32_t height, std::uint32_t largest,
                              png_deflate_scratch *scratch)
 {
@@ -157,7 +157,7 @@ png_write_status write_image(const png_sink &sink, const image &im, int channels
     put32(head + 16, width);
     put32(head + 20, height);
     head[24] = 8;
-    head[25] = static_cast<unsigned char>(colour_type[channels]);
+    head[25] = static_cast<unsigned char>(colour_type[im.channels]);
     put32(head + 29, crc_of(0, head + 12, 17));
     if (!sink_write(&chunks, head, sizeof head))
         return png_write_status::sink_failed;
@@ -216,7 +216,7 @@ png_write_status png_write_split(const png_sink &sink, const unsigned char *pixe
     if (!scratch && !own)
         return png_write_status::out_of_memory;
     const png_write_status status =
-        write_image(sink, im, channels, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
+        write_image(sink, im, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
                     largest_idat, scratch ? scratch->deflate : own);
     png_deflate_scratch_free(own);
     return status;
