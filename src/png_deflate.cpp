@@ -67,19 +67,21 @@ struct png_deflate {
     bool failed = false;           // emit said stop
 
     // The data: a window over it, starting at offset `base` of the data.
-    // The window and the other buffers are the scratch's.
     unsigned char *window = nullptr;
     std::size_t capacity = 0, end = 0, at = 0;  // at: the next byte to encode
     std::uint64_t base = 0;
     std::uint32_t adler = 1;
 
     // stb's 16384 buckets, their positions counted from `shift` bytes
-    // before the window's start; for a short stream, chains instead.
+    // before the window's start; for a short stream (`chained`), chains
+    // through the data instead.
+    bool chained = false;
     png_deflate_bucket *buckets = nullptr;
     std::int32_t *chain_head = nullptr, *chain_next = nullptr;
+    std::size_t chain_capacity = 0;
     unsigned char *counts = nullptr;
     std::int32_t shift = 0;
-    std::uint16_t *hashes = nullptr;  // scratch: the hashes of positions ahead
+    std::uint16_t *hashes = nullptr;  // the hashes of positions ahead
 
     // The stream's bytes on their way out.
     std::uint64_t bits = 0;
@@ -89,17 +91,9 @@ struct png_deflate {
     std::uint64_t emitted = 0;     // bytes given to emit so far
 };
 
-// The memory streams share, and the stream it holds.
+// The memory streams share is the state of the one it holds: each stream
+// keeps the buffers the one before it allocated.
 struct png_deflate_scratch {
-    unsigned char *window = nullptr;
-    std::size_t capacity = 0;
-    png_deflate_bucket *buckets = nullptr;
-    std::int32_t *chain_head = nullptr;  // short streams' buckets (find_chained)
-    std::int32_t *chain_next = nullptr;
-    std::size_t chain_capacity = 0;
-    unsigned char *counts = nullptr;
-    std::uint16_t *hashes = nullptr;
-    unsigned char *out = nullptr;
     png_deflate stream;
 };
 
@@ -393,9 +387,6 @@ struct match {
     return {hash, from < 0 ? 0 : best, from};
 }
 
-// Encodes the positions from z->at up to `stop` (a window offset; the data
-// they look at is in the window), with the buckets or, `chained`, the
-// chains.
 // The match at i, from the buckets or the chains.
 template <bool chained>
 [[gnu::always_inline]] inline match find_in(const png_deflate *z, std::size_t i, std::uint32_t hash,
@@ -407,6 +398,9 @@ template <bool chained>
         return find_match(z, i, hash, limit);
 }
 
+// Encodes the positions from z->at up to `stop` (a window offset; the data
+// they look at is in the window), with the buckets or, `chained`, the
+// chains.
 template <bool chained>
 void encode(png_deflate *z, std::size_t stop)
 {
@@ -506,7 +500,7 @@ void encode_available(png_deflate *z)
     else if (z->end > lookahead)
         stop = z->end - lookahead;
     if (z->at < stop) {
-        if (z->chain_head)
+        if (z->chained)
             encode<true>(z, stop);
         else
             encode<false>(z, stop);
@@ -632,48 +626,38 @@ png_deflate *png_deflate_begin(png_deflate_scratch *scratch, std::uint64_t lengt
                                void *context)
 {
     png_deflate *const z = &scratch->stream;
-    *z = png_deflate{};
     z->length = length;
     z->emit = emit;
     z->context = context;
+    z->stored = false;
+    z->failed = false;
     // Small images need no more window than their data.
     const std::size_t capacity =
         static_cast<std::size_t>(std::min<std::uint64_t>(history + new_data, length)) + read_ahead;
-    if (scratch->capacity < capacity) {
-        std::free(scratch->window);
-        scratch->window = static_cast<unsigned char *>(std::calloc(capacity, 1));
-        scratch->capacity = scratch->window ? capacity : 0;
+    if (z->capacity < capacity) {
+        std::free(z->window);
+        z->window = static_cast<unsigned char *>(std::calloc(capacity, 1));
+        z->capacity = z->window ? capacity : 0;
     }
-    const bool chained = length <= chain_limit;
-    if (chained && scratch->chain_capacity < capacity) {
-        std::free(scratch->chain_next);
-        scratch->chain_next = static_cast<std::int32_t *>(std::malloc(sizeof(std::int32_t) * capacity));
-        scratch->chain_capacity = scratch->chain_next ? capacity : 0;
+    z->chained = length <= chain_limit;
+    if (z->chained && z->chain_capacity < capacity) {
+        std::free(z->chain_next);
+        z->chain_next = static_cast<std::int32_t *>(std::malloc(sizeof(std::int32_t) * capacity));
+        z->chain_capacity = z->chain_next ? capacity : 0;
     }
-    if (chained && !scratch->chain_head)
-        scratch->chain_head = static_cast<std::int32_t *>(std::malloc(sizeof(std::int32_t) * bucket_count));
-    if (!chained && !scratch->buckets)
-        scratch->buckets = map_buckets();
-    if (!scratch->counts)
-        scratch->counts = static_cast<unsigned char *>(std::malloc(bucket_count));
-    if (!scratch->out)
-        scratch->out = static_cast<unsigned char *>(std::malloc(out_size + 8));
-    if (!scratch->hashes)
-        scratch->hashes = static_cast<std::uint16_t *>(std::malloc(sizeof(std::uint16_t) * hash_block));
-    if (!scratch->window || !scratch->counts || !scratch->out || !scratch->hashes ||
-        (chained ? !scratch->chain_head || !scratch->chain_next : !scratch->buckets))
+    if (z->chained && !z->chain_head)
+        z->chain_head = static_cast<std::int32_t *>(std::malloc(sizeof(std::int32_t) * bucket_count));
+    if (!z->chained && !z->buckets)
+        z->buckets = map_buckets();
+    if (!z->counts)
+        z->counts = static_cast<unsigned char *>(std::malloc(bucket_count));
+    if (!z->out)
+        z->out = static_cast<unsigned char *>(std::malloc(out_size + 8));
+    if (!z->hashes)
+        z->hashes = static_cast<std::uint16_t *>(std::malloc(sizeof(std::uint16_t) * hash_block));
+    if (!z->window || !z->counts || !z->out || !z->hashes ||
+        (z->chained ? !z->chain_head || !z->chain_next : !z->buckets))
         return nullptr;
-    z->window = scratch->window;
-    z->capacity = scratch->capacity;
-    if (chained) {
-        z->chain_head = scratch->chain_head;
-        z->chain_next = scratch->chain_next;
-    } else {
-        z->buckets = scratch->buckets;
-    }
-    z->counts = scratch->counts;
-    z->out = scratch->out;
-    z->hashes = scratch->hashes;
     start_stream(z);
     return z;
 }
@@ -682,13 +666,14 @@ void png_deflate_scratch_free(png_deflate_scratch *scratch)
 {
     if (!scratch)
         return;
-    std::free(scratch->window);
-    unmap_buckets(scratch->buckets);
-    std::free(scratch->chain_head);
-    std::free(scratch->chain_next);
-    std::free(scratch->counts);
-    std::free(scratch->out);
-    std::free(scratch->hashes);
+    const png_deflate &z = scratch->stream;
+    std::free(z.window);
+    unmap_buckets(z.buckets);
+    std::free(z.chain_head);
+    std::free(z.chain_next);
+    std::free(z.counts);
+    std::free(z.out);
+    std::free(z.hashes);
     delete scratch;
 }
 

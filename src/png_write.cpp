@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include <libdeflate.h>
 
@@ -183,25 +182,14 @@ png_write_status write_image(const png_sink &sink, const image &im,
 
 } // namespace
 
-struct png_scratch {
-    png_deflate_scratch *deflate;
-};
-
 png_scratch *png_scratch_make()
 {
-    png_deflate_scratch *deflate = png_deflate_scratch_make();
-    auto *scratch = deflate ? new (std::nothrow) png_scratch{deflate} : nullptr;
-    if (!scratch)
-        png_deflate_scratch_free(deflate);
-    return scratch;
+    return png_deflate_scratch_make();
 }
 
 void png_scratch_free(png_scratch *scratch)
 {
-    if (!scratch)
-        return;
-    png_deflate_scratch_free(scratch->deflate);
-    delete scratch;
+    png_deflate_scratch_free(scratch);
 }
 
 png_write_status png_write_split(const png_sink &sink, const unsigned char *pixels, int width,
@@ -217,7 +205,7 @@ png_write_status png_write_split(const png_sink &sink, const unsigned char *pixe
         return png_write_status::out_of_memory;
     const png_write_status status =
         write_image(sink, im, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
-                    largest_idat, scratch ? scratch->deflate : own);
+                    largest_idat, scratch ? scratch : own);
     png_deflate_scratch_free(own);
     return status;
 }
