@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "codec.h"
-#include "decode.h"
-#include "load_internal.h"
+#include "decode/codec.h"
+#include "decode/decode.h"
+#include "decode/load_internal.h"
 
 namespace {
 

@@ -28,11 +28,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "decode.h"
-#include "load.h"
+#include "decode/decode.h"
+#include "decode/load.h"
 #include "memory_png.h"
-#include "png_write.h"
-#include "remap.h"
+#include "png/png_write.h"
+#include "remap/remap.h"
 #include "save.h"
 #include "stb_write.h"
 
@@ -149,11 +149,11 @@ int report(const char *name, int runs, const fs::path &work, const fs::path &hom
         }
         // One map and its output: the pass timed, the writers compared on
         // one run's pixels, the save timed; a save that fails ends the report.
-        const auto map_and_save = [&](void (*remap)(unsigned char *, int, int, int),
+        const auto map_and_save = [&](byte_map map,
                                       const char *output, std::vector<double> &pass,
                                       encode_times &encode, std::vector<double> &save) {
             auto start = clock_type::now();
-            remap(pixels, w, h, c);
+            remap_pixels(pixels, w, h, c, map);
             pass.push_back(seconds_since(start));
             if (run == 1 || runs == 1)
                 encode = encode_to_memory(pixels, w, h, c);
@@ -164,8 +164,8 @@ int report(const char *name, int runs, const fs::path &work, const fs::path &hom
                 std::fprintf(stderr, "phases: cannot write '%s': %s\n", output, reason.c_str());
             return saved;
         };
-        if (!map_and_save(remap_pixels<digit_remap>, "outfirst.png", pass1, encode1, save1) ||
-            !map_and_save(remap_pixels<bit_remap>, "outsecond.png", pass2, encode2, save2)) {
+        if (!map_and_save(byte_map::digit, "outfirst.png", pass1, encode1, save1) ||
+            !map_and_save(byte_map::bit, "outsecond.png", pass2, encode2, save2)) {
             png_scratch_free(scratch);
             release_image(pixels, w, h, c);
             return 1;

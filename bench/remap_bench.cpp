@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "remap.h"
+#include "remap/remap.h"
 
 namespace {
 
@@ -40,12 +40,11 @@ int colour_samples(int c)
     return c >= 3 ? 3 : 1;
 }
 
-template <byte_map map>
-void pass(benchmark::State &state, int w, int h, int c)
+void pass(benchmark::State &state, byte_map map, int w, int h, int c)
 {
     auto bytes = image_bytes(static_cast<std::size_t>(w) * h * c);
     for (auto _ : state) {
-        remap_pixels<map>(bytes.data(), w, h, c);
+        remap_pixels(bytes.data(), w, h, c, map);
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
@@ -90,14 +89,14 @@ void xor_loop(benchmark::State &state, int w, int h, int c)
 
 // Through a pointer the compiler can't see through, as a caller passing the
 // map at run time would.
-byte_map volatile walk_map = digit_remap;
+std::uint8_t (*volatile walk_map)(std::uint8_t) = digit_remap;
 
 void column_walk(benchmark::State &state, int w, int h, int c)
 {
     auto bytes = image_bytes(static_cast<std::size_t>(w) * h * c);
     const int colour = colour_samples(c);
     for (auto _ : state) {
-        const byte_map map = walk_map;
+        const auto map = walk_map;
         for (int x = 0; x < w; ++x)
             for (int y = 0; y < h; ++y) {
                 unsigned char *p = bytes.data() + (static_cast<std::size_t>(y) * w + x) * c;
@@ -137,9 +136,9 @@ int main(int argc, char **argv)
             const std::string tag = std::string(layout) + "/" + s.name;
             const int w = s.w, h = s.h, channels = c;
             benchmark::RegisterBenchmark(("digit_remap/" + tag).c_str(),
-                                         [=](benchmark::State &st) { pass<digit_remap>(st, w, h, channels); });
+                                         [=](benchmark::State &st) { pass(st, byte_map::digit, w, h, channels); });
             benchmark::RegisterBenchmark(("bit_remap/" + tag).c_str(),
-                                         [=](benchmark::State &st) { pass<bit_remap>(st, w, h, channels); });
+                                         [=](benchmark::State &st) { pass(st, byte_map::bit, w, h, channels); });
             benchmark::RegisterBenchmark(("xor_loop/" + tag).c_str(),
                                          [=](benchmark::State &st) { xor_loop(st, w, h, channels); });
             benchmark::RegisterBenchmark(("column_walk/" + tag).c_str(),

@@ -10,8 +10,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "decode.h"
-#include "remap.h"
+#include "decode/decode.h"
+#include "remap/remap.h"
 #include "save.h"
 
 int main(int argc, char **argv)
@@ -30,9 +30,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "unconfined: cannot read '%s': %s\n", argv[1], reason.c_str());
         return 1;
     }
-    remap_pixels<digit_remap>(pixels, w, h, c);
+    remap_pixels(pixels, w, h, c, byte_map::digit);
     const bool first = save_png("outfirst.png", pixels, w, h, c, nullptr, &reason) == atomic_result::replaced;
-    remap_pixels<bit_remap>(pixels, w, h, c);
+    remap_pixels(pixels, w, h, c, byte_map::bit);
     const bool second = save_png("outsecond.png", pixels, w, h, c, nullptr, &reason) == atomic_result::replaced;
     decode_free(pixels);
     return first && second ? 0 : 1;

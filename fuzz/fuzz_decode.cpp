@@ -18,12 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "codec.h"
-#include "decode.h"
+#include "decode/codec.h"
+#include "decode/decode.h"
 #include "dirty_memory.h"
-#include "load_internal.h"
+#include "decode/load_internal.h"
 #include "memory_png.h"
-#include "remap.h"
+#include "remap/remap.h"
 #include "stb_write.h"
 
 namespace {
@@ -143,9 +143,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const int width = image.width, height = image.height, channels = image.channels;
     unsigned char *pixels = image.pixels;
-    remap_pixels<digit_remap>(pixels, width, height, channels);
+    remap_pixels(pixels, width, height, channels, byte_map::digit);
     write_and_compare(pixels, width, height, channels);
-    remap_pixels<bit_remap>(pixels, width, height, channels);
+    remap_pixels(pixels, width, height, channels, byte_map::bit);
     write_and_compare(pixels, width, height, channels);
     decode_free(pixels);
     return 0;

@@ -19,10 +19,10 @@
 
 #include <unistd.h>
 
-#include "load.h"
-#include "png_write.h"
+#include "decode/load.h"
+#include "png/png_write.h"
 #include "printable.h"
-#include "remap.h"
+#include "remap/remap.h"
 #include "save.h"
 
 namespace {
@@ -105,9 +105,9 @@ int main(int argc, char **argv)
     png_scratch *scratch = png_scratch_make();
     const char *const names[2] = {"outfirst.png", "outsecond.png"};
     bool replaced[2];
-    remap_pixels<digit_remap>(pixels, width, height, channels);
+    remap_pixels(pixels, width, height, channels, byte_map::digit);
     replaced[0] = save(names[0], pixels, width, height, channels, scratch);
-    remap_pixels<bit_remap>(pixels, width, height, channels);
+    remap_pixels(pixels, width, height, channels, byte_map::bit);
     replaced[1] = save(names[1], pixels, width, height, channels, scratch);
     const bool synced = sync_outputs(names, replaced);
 

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "png_write.h"
+#include "png/png_write.h"
 
 namespace {
 

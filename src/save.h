@@ -19,7 +19,7 @@
 #include <string>
 
 #include "atomic_file.h"
-#include "png_write.h"
+#include "png/png_write.h"
 
 // scratch: the PNG writer's memory, shared by the images saved one after
 // another (png_write.h); null for memory of this save's own. With

@@ -5,10 +5,10 @@
 #include <climits>
 #include <cstring>
 
-#include "codec.h"
-#include "decode.h"
+#include "decode/codec.h"
+#include "decode/decode.h"
 #include "harness.h"
-#include "load_internal.h"
+#include "decode/load_internal.h"
 
 namespace {
 

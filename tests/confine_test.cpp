@@ -18,7 +18,7 @@
 #include <functional>
 
 #include "harness.h"
-#include "load_internal.h"
+#include "decode/load_internal.h"
 
 namespace {
 

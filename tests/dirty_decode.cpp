@@ -17,10 +17,10 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include "codec.h"
+#include "decode/codec.h"
 #include "dirty_memory.h"
-#include "load.h"
-#include "load_internal.h"
+#include "decode/load.h"
+#include "decode/load_internal.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <chrono>
 
 #include "harness.h"
-#include "remap.h"
+#include "remap/remap.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <unistd.h>
 
 #include "harness.h"
-#include "remap.h"
+#include "remap/remap.h"
 
 namespace {
 

@@ -8,14 +8,15 @@
 #include <cstdlib>
 #include <functional>
 
-#include "codec.h"
-#include "decode.h"
+#include "decode/codec.h"
+#include "decode/decode.h"
 #include "harness.h"
-#include "load_internal.h"
+#include "decode/load_internal.h"
 #include "memory_png.h"
-#include "png_deflate.h"
-#include "png_filter.h"
-#include "remap.h"
+#include "png/png_deflate.h"
+#include "png/png_filter.h"
+#include "png/png_filter_internal.h"
+#include "remap/remap.h"
 #include "stb_write.h"
 
 namespace {
@@ -446,21 +447,21 @@ TEST(png, refuses_what_is_no_image)
 TEST(filters, every_kernel_agrees_with_the_definition)
 {
     const bytes above = noise(300, 31), row = noise(300, 32);
-    for (int bpp = 1; bpp <= 4; ++bpp)
+    for (int channels = 1; channels <= 4; ++channels)
         for (std::size_t length = 0; length <= 300; length += length < 80 ? 1 : 37)
             for (const unsigned char *up : {static_cast<const unsigned char *>(nullptr), above.data()}) {
-                SCOPED_TRACE(testing::Message() << "bpp " << bpp << ", " << length << " bytes"
+                SCOPED_TRACE(testing::Message() << "channels " << channels << ", " << length << " bytes"
                                                 << (up ? "" : ", first row"));
                 std::uint64_t want[5], got[5];
-                png_filter_costs_scalar(row.data(), up, length, bpp, want);
-                png_filter_costs(row.data(), up, length, bpp, got);
+                png_filter_costs_scalar(row.data(), up, length, channels, want);
+                png_filter_costs(row.data(), up, length, channels, got);
                 EXPECT_TRUE(std::equal(want, want + 5, got));
                 for (int f = 0; f < 5; ++f) {
                     bytes expected(length), whole(length), pieces(length);
-                    png_filter_row_scalar(f, row.data(), up, bpp, 0, length, expected.data());
-                    png_filter_row(f, row.data(), up, bpp, 0, length, whole.data());
+                    png_filter_row_scalar(f, row.data(), up, channels, 0, length, expected.data());
+                    png_filter_row(f, row.data(), up, channels, 0, length, whole.data());
                     for (std::size_t at = 0; at < length; at += 7)
-                        png_filter_row(f, row.data(), up, bpp, at, std::min<std::size_t>(7, length - at),
+                        png_filter_row(f, row.data(), up, channels, at, std::min<std::size_t>(7, length - at),
                                        pieces.data() + at);
                     EXPECT_EQ(whole, expected) << "filter " << f;
                     EXPECT_EQ(pieces, expected) << "filter " << f << " in pieces";
@@ -471,8 +472,8 @@ TEST(filters, every_kernel_agrees_with_the_definition)
 } // namespace
 
 #ifdef PIXREMAP_X86_64
-#include "x86/png_deflate_sse2.h"
-#include "x86/png_filter_x86.h"
+#include "arch/x86/png_deflate_sse2.h"
+#include "arch/x86/png_filter_x86.h"
 
 namespace {
 
@@ -493,22 +494,22 @@ TEST(filters, each_instruction_set_this_processor_has)
             std::printf("skipping the %s kernels: this processor lacks them\n", k.name);
             continue;
         }
-        for (int bpp = 1; bpp <= 4; ++bpp)
+        for (int channels = 1; channels <= 4; ++channels)
             for (const unsigned char *up : {static_cast<const unsigned char *>(nullptr), above.data()}) {
-                SCOPED_TRACE(testing::Message() << k.name << ", bpp " << bpp << (up ? "" : ", first row"));
+                SCOPED_TRACE(testing::Message() << k.name << ", channels " << channels << (up ? "" : ", first row"));
                 // From one pixel in to the end, the kernel's blocks only.
                 std::uint64_t got[5] = {}, want[5], before[5];
-                const std::size_t end = k.costs(row.data(), up, bpp, row.size(), bpp, got);
+                const std::size_t end = k.costs(row.data(), up, channels, row.size(), channels, got);
                 ASSERT_GT(end, 150u);
-                png_filter_costs_scalar(row.data(), up, end, bpp, want);
-                png_filter_costs_scalar(row.data(), up, bpp, bpp, before);
+                png_filter_costs_scalar(row.data(), up, end, channels, want);
+                png_filter_costs_scalar(row.data(), up, channels, channels, before);
                 for (int f = 0; f < 5; ++f)
                     EXPECT_EQ(got[f], want[f] - before[f]) << "filter " << f;
                 for (int f = 0; f < 5; ++f) {
                     bytes out(row.size()), expected(row.size());
-                    ASSERT_EQ(k.row(f, row.data(), up, bpp, row.size(), bpp, out.data()), end);
-                    png_filter_row_scalar(f, row.data(), up, bpp, bpp, end - bpp, expected.data());
-                    EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + (end - bpp), out.begin()))
+                    ASSERT_EQ(k.row(f, row.data(), up, channels, row.size(), channels, out.data()), end);
+                    png_filter_row_scalar(f, row.data(), up, channels, channels, end - channels, expected.data());
+                    EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + (end - channels), out.begin()))
                         << "filter " << f;
                 }
             }

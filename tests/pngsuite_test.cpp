@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "harness.h"
-#include "remap.h"
+#include "remap/remap.h"
 
 namespace {
 

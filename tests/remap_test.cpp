@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "remap.h"
+#include "remap/remap.h"
 
 namespace {
 
@@ -99,11 +99,18 @@ std::vector<unsigned char> guarded_image(int width, int height, int channels)
     return buffer;
 }
 
+// Each map as the pass is told it, with its definition to hold it to.
+struct named_map {
+    byte_map map;
+    std::uint8_t (*reference)(std::uint8_t);
+};
+constexpr named_map both_maps[] = {{byte_map::digit, digit_remap}, {byte_map::bit, bit_remap}};
+
 // What the pass should leave: the samples at the colour offsets mapped, all
 // else as it was. Colour is red, green and blue for 3 and 4 channels and the
 // grey sample for 1 and 2.
 std::vector<unsigned char> expected_after(std::vector<unsigned char> buffer, int width, int height,
-                                          int channels, byte_map map)
+                                          int channels, std::uint8_t (*map)(std::uint8_t))
 {
     const int colour = channels >= 3 ? 3 : 1;
     const std::size_t size = static_cast<std::size_t>(width) * height * channels;
@@ -126,9 +133,9 @@ TEST(pass, maps_colour_samples_of_every_layout_and_nothing_else)
                 auto buffer = guarded_image(width, height, channels);
                 const auto first = expected_after(buffer, width, height, channels, digit_remap);
                 const auto second = expected_after(first, width, height, channels, bit_remap);
-                remap_pixels<digit_remap>(buffer.data() + guard, width, height, channels);
+                remap_pixels(buffer.data() + guard, width, height, channels, byte_map::digit);
                 ASSERT_EQ(buffer, first);
-                remap_pixels<bit_remap>(buffer.data() + guard, width, height, channels);
+                remap_pixels(buffer.data() + guard, width, height, channels, byte_map::bit);
                 ASSERT_EQ(buffer, second);
             }
 }
@@ -143,15 +150,12 @@ TEST(pass, every_value_at_every_position_in_a_block)
         SCOPED_TRACE(channels);
         const int width = static_cast<int>(values.size()) / channels;
         const int colour = channels >= 3 ? 3 : 1;
-        for (byte_map map : {digit_remap, bit_remap}) {
+        for (auto [map, reference] : both_maps) {
             auto buffer = values;
-            if (map == digit_remap)
-                remap_pixels<digit_remap>(buffer.data(), width, 1, channels);
-            else
-                remap_pixels<bit_remap>(buffer.data(), width, 1, channels);
+            remap_pixels(buffer.data(), width, 1, channels, map);
             for (std::size_t i = 0; i < values.size(); ++i) {
                 const bool is_colour = static_cast<int>(i % channels) < colour;
-                ASSERT_EQ(buffer[i], is_colour ? map(values[i]) : values[i]) << "byte " << i;
+                ASSERT_EQ(buffer[i], is_colour ? reference(values[i]) : values[i]) << "byte " << i;
             }
         }
     }
@@ -163,7 +167,7 @@ TEST(pass, leaves_images_without_pixels_alone)
                                  std::pair{-1, 5}, std::pair{5, -3}}) {
         auto buffer = guarded_image(5, 5, 3);
         const auto before = buffer;
-        remap_pixels<digit_remap>(buffer.data() + guard, width, height, 3);
+        remap_pixels(buffer.data() + guard, width, height, 3, byte_map::digit);
         EXPECT_EQ(buffer, before) << width << "x" << height;
     }
 }
@@ -171,7 +175,7 @@ TEST(pass, leaves_images_without_pixels_alone)
 } // namespace
 
 #ifdef PIXREMAP_X86_64
-#include "x86/remap_x86.h"
+#include "arch/x86/remap_x86.h"
 
 namespace {
 
@@ -182,7 +186,7 @@ TEST(pass, every_block_kernel_this_processor_has)
 {
     struct kernel {
         const char *name;
-        std::size_t (*run)(unsigned char *, std::size_t, int, int);
+        std::size_t (*run)(unsigned char *, std::size_t, byte_map, int);
         std::size_t block;
         bool available;
     };
@@ -199,18 +203,17 @@ TEST(pass, every_block_kernel_this_processor_has)
             std::printf("skipping the %s kernel: this processor lacks it\n", k.name);
             continue;
         }
-        for (int stride = 1; stride <= 4; ++stride)
-            for (int map = 0; map <= 1; ++map) {
-                SCOPED_TRACE(testing::Message() << k.name << " stride " << stride << " map " << map);
+        for (int channels = 1; channels <= 4; ++channels)
+            for (auto [map, reference] : both_maps) {
+                SCOPED_TRACE(testing::Message() << k.name << ", " << channels << " channels, "
+                                                << (map == byte_map::digit ? "digit" : "bit") << " map");
                 auto buffer = values;
-                const std::size_t done = k.run(buffer.data(), buffer.size(), map, stride);
+                const std::size_t done = k.run(buffer.data(), buffer.size(), map, channels);
                 ASSERT_EQ(done, buffer.size() / k.block * k.block);
-                const int colour = stride >= 3 ? 3 : 1;
+                const int colour = channels >= 3 ? 3 : 1;
                 for (std::size_t i = 0; i < buffer.size(); ++i) {
-                    const bool mapped = i < done && static_cast<int>(i % stride) < colour;
-                    const unsigned char want = !mapped ? values[i]
-                                               : map == 0 ? digit_remap(values[i])
-                                                          : bit_remap(values[i]);
+                    const bool mapped = i < done && static_cast<int>(i % channels) < colour;
+                    const unsigned char want = mapped ? reference(values[i]) : values[i];
                     ASSERT_EQ(buffer[i], want) << "byte " << i;
                 }
             }

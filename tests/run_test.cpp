@@ -18,7 +18,7 @@
 #include <zlib.h>
 
 #include "harness.h"
-#include "remap.h"
+#include "remap/remap.h"
 #include "stb_image.h"
 
 namespace {

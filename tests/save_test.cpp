@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "harness.h"
-#include "png_write.h"
-#include "remap.h"
+#include "png/png_write.h"
+#include "remap/remap.h"
 #include "save.h"
 
 namespace {

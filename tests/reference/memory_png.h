@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "png_write.h"
+#include "png/png_write_internal.h"
 
 inline std::string png_in_memory(const unsigned char *pixels, int width, int height, int channels,
                                  std::uint32_t largest_idat = png_largest_idat,

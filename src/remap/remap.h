@@ -7,16 +7,17 @@
 // bit_remap(v)    reverses v's eight bits and shifts them up one place, modulo
 //                 256: v's lowest bit is lost and the result's is always 0.
 //
-// Both are pure and give only even values.
+// Both are pure and give only even values. `byte_map` names one of them
+// wherever the choice is passed on (to the pass, to its vector kernels);
+// map_byte(map, v) applies the one it names.
 //
-// remap_pixels<map>(data, width, height, channels) rewrites, in place, the
+// remap_pixels(data, width, height, channels, map) rewrites, in place, the
 // colour samples of every pixel of an interleaved 8-bit image whose rows are
 // packed (width * channels bytes each, no gap): red, green and blue when a
 // pixel has 3 or 4 samples, the grey sample when it has 1 or 2. Alpha is never
 // read or written. It touches no byte outside the width * height * channels
 // bytes at data, allocates nothing and cannot fail; a width, height or
-// channel count of zero or less leaves the buffer alone. The map is a template
-// argument so that the compiler can inline it into the loop.
+// channel count of zero or less leaves the buffer alone.
 #pragma once
 
 #include <cstdint>
@@ -38,10 +39,18 @@ constexpr std::uint8_t bit_remap(std::uint8_t value)
     return static_cast<std::uint8_t>(r << 1);
 }
 
-using byte_map = std::uint8_t (*)(std::uint8_t);
+enum class byte_map { digit, bit };
 
-template <byte_map map>
-void remap_pixels(unsigned char *data, int width, int height, int channels);
+// Every switch on a byte_map names each map and has no default, so that a
+// third map can't slip through as one of these: the compiler (-Wswitch)
+// points at each place that must learn it.
+constexpr std::uint8_t map_byte(byte_map map, std::uint8_t value)
+{
+    switch (map) {
+    case byte_map::digit: return digit_remap(value);
+    case byte_map::bit: return bit_remap(value);
+    }
+    __builtin_unreachable();
+}
 
-extern template void remap_pixels<digit_remap>(unsigned char *, int, int, int);
-extern template void remap_pixels<bit_remap>(unsigned char *, int, int, int);
+void remap_pixels(unsigned char *data, int width, int height, int channels, byte_map map);

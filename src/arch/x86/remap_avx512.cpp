@@ -1,11 +1,11 @@
-// remap_avx512: the blocks of remap_blocks.h at 64 bytes, compiled with
+// remap_avx512: the blocks of remap/remap_blocks.h at 64 bytes, compiled with
 // AVX-512BW for this file alone. remap_blocks_x86 calls it only on
 // processors that have AVX-512BW.
-#include "x86/remap_x86.h"
+#include "arch/x86/remap_x86.h"
 
 #include <immintrin.h>
 
-#include "remap_blocks.h"
+#include "remap/remap_blocks.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ struct avx512_ops {
 
 } // namespace
 
-std::size_t remap_blocks_avx512(unsigned char *data, std::size_t bytes, int map, int stride)
+std::size_t remap_blocks_avx512(unsigned char *data, std::size_t bytes, byte_map map, int channels)
 {
-    return remap_blocks_for<avx512_ops>(data, bytes, map, stride);
+    return remap_blocks_for<avx512_ops>(data, bytes, map, channels);
 }

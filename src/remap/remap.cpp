@@ -8,69 +8,65 @@
 // every offset into it fits, on 32-bit machines too.
 //
 // Where the build has vector kernels for the processor (x86-64: see
-// x86/remap_x86.h) the whole blocks go through them, and the bytes after
+// arch/x86/remap_x86.h) the whole blocks go through them, and the bytes after
 // the last block through the portable loop here; elsewhere the portable
 // loop does all, which the compiler vectorises as far as it can. The bytes
 // that are not colour samples (alpha) are put back unchanged either way.
-#include "remap.h"
+#include "remap/remap.h"
 
 #include <cstddef>
 
 #ifdef PIXREMAP_X86_64
-#include "x86/remap_x86.h"
+#include "arch/x86/remap_x86.h"
 #endif
 
 namespace {
 
-// Maps the first `colour` samples of each of `pixels` pixels that are
-// `stride` samples apart, one byte at a time: the portable form of the
-// pass.
-template <byte_map map, int stride, int colour>
+// Maps the first `colour` samples of each of `pixels` pixels of `channels`
+// samples, one byte at a time: the portable form of the
+// pass. The map is a template argument, so that each loop has its map
+// inlined.
+template <byte_map map, int channels, int colour>
 void remap_portable(unsigned char *data, std::size_t pixels)
 {
-    if constexpr (stride == colour) {
-        const std::size_t n = pixels * stride;
+    if constexpr (channels == colour) {
+        const std::size_t n = pixels * channels;
         for (std::size_t i = 0; i < n; ++i)
-            data[i] = map(data[i]);
+            data[i] = map_byte(map, data[i]);
     } else {
-        for (std::size_t p = 0; p < pixels; ++p, data += stride)
+        for (std::size_t p = 0; p < pixels; ++p, data += channels)
             for (int c = 0; c < colour; ++c)
-                data[c] = map(data[c]);
+                data[c] = map_byte(map, data[c]);
     }
 }
 
 // The whole blocks that the processor's vector kernels do, or none.
-std::size_t remap_blocks(unsigned char *data, std::size_t bytes, int map_number, int stride)
+std::size_t remap_blocks(unsigned char *data, std::size_t bytes, byte_map map, int channels)
 {
 #ifdef PIXREMAP_X86_64
-    return remap_blocks_x86(data, bytes, map_number, stride);
+    return remap_blocks_x86(data, bytes, map, channels);
 #else
-    (void)data, (void)bytes, (void)map_number, (void)stride;
+    (void)data, (void)bytes, (void)map, (void)channels;
     return 0;
 #endif
 }
 
-template <byte_map map, int stride, int colour>
+template <byte_map map, int channels, int colour>
 void remap_run(unsigned char *data, std::size_t pixels)
 {
-    const std::size_t bytes = pixels * stride;
-    const std::size_t done = remap_blocks(data, bytes, map == digit_remap ? 0 : 1, stride);
+    const std::size_t bytes = pixels * channels;
+    const std::size_t done = remap_blocks(data, bytes, map, channels);
     // The rest, after the blocks: any bytes where all are colour, whole
     // pixels otherwise (blocks end on a pixel's edge where there is alpha).
-    if constexpr (stride == colour)
+    if constexpr (channels == colour)
         remap_portable<map, 1, 1>(data + done, bytes - done);
     else
-        remap_portable<map, stride, colour>(data + done, (bytes - done) / stride);
+        remap_portable<map, channels, colour>(data + done, (bytes - done) / channels);
 }
 
-} // namespace
-
 template <byte_map map>
-void remap_pixels(unsigned char *data, int width, int height, int channels)
+void remap_all(unsigned char *data, std::size_t pixels, int channels)
 {
-    if (width <= 0 || height <= 0 || channels <= 0)
-        return;
-    const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     switch (channels) {
     case 1: remap_run<map, 1, 1>(data, pixels); return;  // grey
     case 2: remap_run<map, 2, 1>(data, pixels); return;  // grey, alpha
@@ -81,8 +77,18 @@ void remap_pixels(unsigned char *data, int width, int height, int channels)
     // three are the colour and the rest are left alone.
     for (std::size_t p = 0; p < pixels; ++p, data += channels)
         for (int c = 0; c < 3; ++c)
-            data[c] = map(data[c]);
+            data[c] = map_byte(map, data[c]);
 }
 
-template void remap_pixels<digit_remap>(unsigned char *, int, int, int);
-template void remap_pixels<bit_remap>(unsigned char *, int, int, int);
+} // namespace
+
+void remap_pixels(unsigned char *data, int width, int height, int channels, byte_map map)
+{
+    if (width <= 0 || height <= 0 || channels <= 0)
+        return;
+    const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    switch (map) {
+    case byte_map::digit: remap_all<byte_map::digit>(data, pixels, channels); return;
+    case byte_map::bit: remap_all<byte_map::bit>(data, pixels, channels); return;
+    }
+}

@@ -42,7 +42,7 @@
 //    behind the new origin is kept as the origin itself, which is then
 //    always more than 32767 bytes back, so it is still counted in its
 //    bucket but never matched, as stb's stale entries are.
-#include "png_deflate.h"
+#include "png/png_deflate.h"
 
 #include <algorithm>
 #include <bit>
@@ -53,9 +53,9 @@
 #include <libdeflate.h>
 #include <sys/mman.h>
 
-#include "png_deflate_kernels.h"
+#include "png/png_deflate_kernels.h"
 #ifdef PIXREMAP_X86_64
-#include "x86/png_deflate_sse2.h"
+#include "arch/x86/png_deflate_sse2.h"
 #endif
 
 // The stream's state.

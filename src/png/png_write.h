@@ -62,12 +62,3 @@ void png_scratch_free(png_scratch *scratch);
 
 png_write_status png_write(const png_sink &sink, const unsigned char *pixels, int width,
                            int height, int channels, png_scratch *scratch);
-
-// The most data one IDAT chunk holds: 2^31 - 1, the most any PNG chunk may.
-constexpr std::uint32_t png_largest_idat = 0x7fffffff;
-
-// The same, with IDAT chunks of at most `largest_idat` bytes, so that the
-// tests can see a long stream split without writing 2 GiB.
-png_write_status png_write_split(const png_sink &sink, const unsigned char *pixels, int width,
-                                 int height, int channels, png_scratch *scratch,
-                                 std::uint32_t largest_idat);

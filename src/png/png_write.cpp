@@ -8,15 +8,16 @@
 // Should the compressed stream outgrow the stored form (noise), it is cut
 // off, the sink truncated back to the first IDAT, and the rows fed once
 // more to make the stored form. CRC-32s come from libdeflate.
-#include "png_write.h"
+#include "png/png_write.h"
+#include "png/png_write_internal.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include <libdeflate.h>
 
-#include "png_deflate.h"
-#include "png_filter.h"
+#include "png/png_deflate.h"
+#include "png/png_filter.h"
 
 namespace {
 

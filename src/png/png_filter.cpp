@@ -4,14 +4,15 @@
 // vector block can load the pixel to its left, one byte at a time; whole
 // blocks, where the build has vector kernels for the processor (x86-64: 16
 // bytes with SSE2, 32 with AVX2 where the processor has it; see
-// x86/png_filter_x86.h); and the bytes after the last whole block, one at a
+// arch/x86/png_filter_x86.h); and the bytes after the last whole block, one at a
 // time. Elsewhere the one-byte form, the definition, does the whole row.
-#include "png_filter.h"
+#include "png/png_filter.h"
+#include "png/png_filter_internal.h"
 
 #include <cstdlib>
 
 #ifdef PIXREMAP_X86_64
-#include "x86/png_filter_x86.h"
+#include "arch/x86/png_filter_x86.h"
 #endif
 
 namespace {
@@ -25,12 +26,12 @@ unsigned paeth_scalar(int a, int b, int c)
 }
 
 unsigned char filter_byte(int filter, const unsigned char *row, const unsigned char *above,
-                          int bpp, std::size_t k)
+                          int channels, std::size_t k)
 {
     const int x = row[k];
-    const int a = k >= static_cast<std::size_t>(bpp) ? row[k - bpp] : 0;
+    const int a = k >= static_cast<std::size_t>(channels) ? row[k - channels] : 0;
     const int b = above ? above[k] : 0;
-    const int c = above && k >= static_cast<std::size_t>(bpp) ? above[k - bpp] : 0;
+    const int c = above && k >= static_cast<std::size_t>(channels) ? above[k - channels] : 0;
     int predicted = 0;
     switch (filter) {
     case 1: predicted = a; break;
@@ -42,42 +43,42 @@ unsigned char filter_byte(int filter, const unsigned char *row, const unsigned c
 }
 
 void add_costs(const unsigned char *row, const unsigned char *above, std::size_t from,
-               std::size_t to, int bpp, std::uint64_t costs[5])
+               std::size_t to, int channels, std::uint64_t costs[5])
 {
     for (std::size_t k = from; k < to; ++k)
         for (int f = 0; f < 5; ++f)
             costs[f] += static_cast<std::uint64_t>(
-                std::abs(static_cast<signed char>(filter_byte(f, row, above, bpp, k))));
+                std::abs(static_cast<signed char>(filter_byte(f, row, above, channels, k))));
 }
 
 // Where the vector blocks may start: one pixel in, so that the bytes to
 // the left can be loaded.
-std::size_t first_block(std::size_t bytes, int bpp)
+std::size_t first_block(std::size_t bytes, int channels)
 {
-    const auto one_pixel = static_cast<std::size_t>(bpp);
+    const auto one_pixel = static_cast<std::size_t>(channels);
     return bytes < one_pixel ? bytes : one_pixel;
 }
 
 // The whole blocks from `start` to `end` done by the processor's vector
 // kernels, if the build has any: where they stopped.
 std::size_t costs_blocks(const unsigned char *row, const unsigned char *above, std::size_t start,
-                         std::size_t end, int bpp, std::uint64_t costs[5])
+                         std::size_t end, int channels, std::uint64_t costs[5])
 {
 #ifdef PIXREMAP_X86_64
-    return png_filter_costs_x86(row, above, start, end, bpp, costs);
+    return png_filter_costs_x86(row, above, start, end, channels, costs);
 #else
-    (void)row, (void)above, (void)end, (void)bpp, (void)costs;
+    (void)row, (void)above, (void)end, (void)channels, (void)costs;
     return start;
 #endif
 }
 
 std::size_t row_blocks(int filter, const unsigned char *row, const unsigned char *above,
-                       std::size_t start, std::size_t end, int bpp, unsigned char *out)
+                       std::size_t start, std::size_t end, int channels, unsigned char *out)
 {
 #ifdef PIXREMAP_X86_64
-    return png_filter_row_x86(filter, row, above, start, end, bpp, out);
+    return png_filter_row_x86(filter, row, above, start, end, channels, out);
 #else
-    (void)filter, (void)row, (void)above, (void)end, (void)bpp, (void)out;
+    (void)filter, (void)row, (void)above, (void)end, (void)channels, (void)out;
     return start;
 #endif
 }
@@ -85,41 +86,41 @@ std::size_t row_blocks(int filter, const unsigned char *row, const unsigned char
 } // namespace
 
 void png_filter_costs_scalar(const unsigned char *row, const unsigned char *above,
-                             std::size_t bytes, int bpp, std::uint64_t costs[5])
+                             std::size_t bytes, int channels, std::uint64_t costs[5])
 {
     for (int f = 0; f < 5; ++f)
         costs[f] = 0;
-    add_costs(row, above, 0, bytes, bpp, costs);
+    add_costs(row, above, 0, bytes, channels, costs);
 }
 
 void png_filter_row_scalar(int filter, const unsigned char *row, const unsigned char *above,
-                           int bpp, std::size_t start, std::size_t count, unsigned char *out)
+                           int channels, std::size_t start, std::size_t count, unsigned char *out)
 {
     for (std::size_t k = start; k < start + count; ++k)
-        out[k - start] = filter_byte(filter, row, above, bpp, k);
+        out[k - start] = filter_byte(filter, row, above, channels, k);
 }
 
 void png_filter_costs(const unsigned char *row, const unsigned char *above, std::size_t bytes,
-                      int bpp, std::uint64_t costs[5])
+                      int channels, std::uint64_t costs[5])
 {
     for (int f = 0; f < 5; ++f)
         costs[f] = 0;
-    std::size_t k = first_block(bytes, bpp);
-    add_costs(row, above, 0, k, bpp, costs);
-    k = costs_blocks(row, above, k, bytes, bpp, costs);
-    add_costs(row, above, k, bytes, bpp, costs);
+    std::size_t k = first_block(bytes, channels);
+    add_costs(row, above, 0, k, channels, costs);
+    k = costs_blocks(row, above, k, bytes, channels, costs);
+    add_costs(row, above, k, bytes, channels, costs);
 }
 
-void png_filter_row(int filter, const unsigned char *row, const unsigned char *above, int bpp,
+void png_filter_row(int filter, const unsigned char *row, const unsigned char *above, int channels,
                     std::size_t start, std::size_t count, unsigned char *out)
 {
     const std::size_t end = start + count;
     std::size_t k = start;
-    const std::size_t vector_start = first_block(end, bpp);
+    const std::size_t vector_start = first_block(end, channels);
     if (k < vector_start) {
-        png_filter_row_scalar(filter, row, above, bpp, k, vector_start - k, out);
+        png_filter_row_scalar(filter, row, above, channels, k, vector_start - k, out);
         k = vector_start;
     }
-    k = row_blocks(filter, row, above, k, end, bpp, out + (k - start));
-    png_filter_row_scalar(filter, row, above, bpp, k, end - k, out + (k - start));
+    k = row_blocks(filter, row, above, k, end, channels, out + (k - start));
+    png_filter_row_scalar(filter, row, above, channels, k, end - k, out + (k - start));
 }

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "decode.h"
+#include "decode/decode.h"
 
 // What the decoder process does to itself before it reads a byte: no core
 // dumps, no capabilities, the fixed allowance of processor time, and a

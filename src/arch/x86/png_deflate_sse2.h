@@ -7,7 +7,7 @@
 
 #include <emmintrin.h>
 
-#include "png_deflate_kernels.h"
+#include "png/png_deflate_kernels.h"
 
 namespace {
 

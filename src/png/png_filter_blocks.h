@@ -1,15 +1,15 @@
 // png_filter_blocks: the row filters of png_filter.h on whole blocks of
 // bytes with vector instructions, written once for any vector width over a
-// struct of vector operations (x86/vector_sse2.h, for one). Only the files
-// of one instruction set each include it (x86/png_filter_x86.cpp for SSE2,
-// 16 bytes, x86/png_filter_avx2.cpp, 32), each compiled for its own set;
+// struct of vector operations (arch/x86/vector_sse2.h, for one). Only the
+// files of one instruction set each include it (arch/x86/png_filter_sse2.cpp,
+// 16 bytes, png_filter_avx2.cpp, 32), each compiled for its own set;
 // everything here has internal linkage, so a build for a wider set can
 // never stand in for a narrower one.
 //
 // Both kernels start at byte `start` of the row, which must be at least one
-// pixel in (`bpp`), so that the bytes to the left can be loaded as a block;
-// they do the whole blocks that fit before `end` and return where they
-// stopped. The caller does the bytes before and after.
+// pixel (`channels` bytes) in, so that the bytes to the left can be loaded
+// as a block; they do the whole blocks that fit before `end` and return
+// where they stopped. The caller does the bytes before and after.
 #pragma once
 
 #include <cstddef>
@@ -72,17 +72,17 @@ typename O::vec cost_of(typename O::vec f)
 
 template <class O, bool has_above>
 std::size_t filter_costs_blocks(const unsigned char *row, const unsigned char *above,
-                                std::size_t start, std::size_t end, int bpp,
+                                std::size_t start, std::size_t end, int channels,
                                 std::uint64_t costs[5])
 {
     auto sum0 = O::zero(), sum1 = O::zero(), sum2 = O::zero(), sum3 = O::zero(), sum4 = O::zero();
     std::size_t k = start;
     for (; k + O::size <= end; k += O::size) {
-        const auto x = O::load(row + k), a = O::load(row + k - bpp);
+        const auto x = O::load(row + k), a = O::load(row + k - channels);
         sum0 = O::add64(sum0, cost_of<O>(x));
         sum1 = O::add64(sum1, cost_of<O>(O::sub8(x, a)));
         if constexpr (has_above) {
-            const auto b = O::load(above + k), c = O::load(above + k - bpp);
+            const auto b = O::load(above + k), c = O::load(above + k - channels);
             sum2 = O::add64(sum2, cost_of<O>(filtered<O, 2>(x, a, b, c)));
             sum3 = O::add64(sum3, cost_of<O>(filtered<O, 3>(x, a, b, c)));
             sum4 = O::add64(sum4, cost_of<O>(filtered<O, 4>(x, a, b, c)));
@@ -107,14 +107,14 @@ std::size_t filter_costs_blocks(const unsigned char *row, const unsigned char *a
 
 template <class O, int F>
 std::size_t filter_row_blocks(const unsigned char *row, const unsigned char *above,
-                              std::size_t start, std::size_t end, int bpp, unsigned char *out)
+                              std::size_t start, std::size_t end, int channels, unsigned char *out)
 {
     std::size_t k = start;
     for (; k + O::size <= end; k += O::size) {
         const auto x = O::load(row + k);
-        const auto a = F == 0 ? O::zero() : O::load(row + k - bpp);
+        const auto a = F == 0 ? O::zero() : O::load(row + k - channels);
         const auto b = above && F >= 2 ? O::load(above + k) : O::zero();
-        const auto c = above && F == 4 ? O::load(above + k - bpp) : O::zero();
+        const auto c = above && F == 4 ? O::load(above + k - channels) : O::zero();
         O::store(out + (k - start), filtered<O, F>(x, a, b, c));
     }
     return k;
@@ -123,23 +123,23 @@ std::size_t filter_row_blocks(const unsigned char *row, const unsigned char *abo
 // The kernels for a filter and a first row or not given at run time.
 template <class O>
 std::size_t filter_costs_blocks_for(const unsigned char *row, const unsigned char *above,
-                                    std::size_t start, std::size_t end, int bpp,
+                                    std::size_t start, std::size_t end, int channels,
                                     std::uint64_t costs[5])
 {
-    return above ? filter_costs_blocks<O, true>(row, above, start, end, bpp, costs)
-                 : filter_costs_blocks<O, false>(row, above, start, end, bpp, costs);
+    return above ? filter_costs_blocks<O, true>(row, above, start, end, channels, costs)
+                 : filter_costs_blocks<O, false>(row, above, start, end, channels, costs);
 }
 
 template <class O>
 std::size_t filter_row_blocks_for(int filter, const unsigned char *row, const unsigned char *above,
-                                  std::size_t start, std::size_t end, int bpp, unsigned char *out)
+                                  std::size_t start, std::size_t end, int channels, unsigned char *out)
 {
     switch (filter) {
-    case 0: return filter_row_blocks<O, 0>(row, above, start, end, bpp, out);
-    case 1: return filter_row_blocks<O, 1>(row, above, start, end, bpp, out);
-    case 2: return filter_row_blocks<O, 2>(row, above, start, end, bpp, out);
-    case 3: return filter_row_blocks<O, 3>(row, above, start, end, bpp, out);
-    case 4: return filter_row_blocks<O, 4>(row, above, start, end, bpp, out);
+    case 0: return filter_row_blocks<O, 0>(row, above, start, end, channels, out);
+    case 1: return filter_row_blocks<O, 1>(row, above, start, end, channels, out);
+    case 2: return filter_row_blocks<O, 2>(row, above, start, end, channels, out);
+    case 3: return filter_row_blocks<O, 3>(row, above, start, end, channels, out);
+    case 4: return filter_row_blocks<O, 4>(row, above, start, end, channels, out);
     }
     return start;
 }

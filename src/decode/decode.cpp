@@ -9,7 +9,7 @@
 //  - the start of the file is held in memory before decoding begins, so the
 //    header can be read first (for the size the file declares) and looked at
 //    (below) without reading the file twice.
-#include "decode.h"
+#include "decode/decode.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -18,7 +18,8 @@
 
 #include <unistd.h>
 
-#include "codec.h"
+#include "decode/codec.h"
+#include "image.h"
 
 namespace {
 
@@ -204,8 +205,7 @@ void pack_rgba_to_rgb(unsigned char *pixels, int w, int h)
 unsigned char *narrow_16_bit(unsigned char *wide, int w, int h, int c)
 {
     // Each sample's two bytes are as the file stored them, high byte first.
-    const std::size_t samples =
-        static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * static_cast<std::size_t>(c);
+    const auto samples = static_cast<std::size_t>(image_samples(w, h, c));
     for (std::size_t i = 0; i < samples; ++i)
         wide[i] = wide[2 * i];
     return wide;

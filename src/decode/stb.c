@@ -3,7 +3,7 @@
    the hooks described in codec.h. The decoder's failure reasons are its
    messages meant for users ("Corrupt JPEG") rather than its terse internal
    ones. */
-#include "codec.h"
+#include "decode/codec.h"
 
 #include <setjmp.h>
 #include <stdint.h>

@@ -1,26 +1,26 @@
 // remap_blocks: the two maps on whole blocks of bytes with vector
 // instructions, written once for any vector width over a struct of vector
-// operations (x86/vector_sse2.h, for one). Only the files of one instruction
-// set each include it (x86/remap_x86.cpp for SSE2, 16 bytes,
-// x86/remap_avx2.cpp, 32, x86/remap_avx512.cpp, 64), each compiled for its
-// own set; everything here has internal linkage, so a build for a wider set
-// can never stand in for a narrower one.
+// operations (arch/x86/vector_sse2.h, for one). Only the files of one
+// instruction set each include it (arch/x86/remap_sse2.cpp, 16 bytes,
+// remap_avx2.cpp, 32, remap_avx512.cpp, 64), each compiled for its own
+// set; everything here has internal linkage, so a build for a wider set can
+// never stand in for a narrower one.
 //
-// remap_blocks<ops, map, stride>(data, bytes) rewrites the colour samples of
-// the whole blocks in the first `bytes` bytes of an image whose pixels have
-// `stride` samples (colour: all of them for 1 and 3, the first of 2, the
-// first three of 4) and returns how many bytes it did: a multiple of the
-// block size, which is a whole number of pixels for strides 1, 2 and 4 and
-// any number of bytes for stride 3, whose samples are all colour. The caller
-// does the rest one byte at a time. The tests check both forms against the
-// maps themselves for all 256 values in every byte position.
+// remap_blocks<ops, map, channels>(data, bytes) rewrites the colour samples
+// of the whole blocks in the first `bytes` bytes of an image whose pixels
+// have `channels` samples (colour: all of them for 1 and 3, the first of 2,
+// the first three of 4) and returns how many bytes it did: a multiple of
+// the block size, which is a whole number of pixels for 1, 2 and 4
+// channels and any number of bytes for 3, whose samples are all colour. The
+// caller does the rest one byte at a time. The tests check both forms
+// against the maps themselves for all 256 values in every byte position.
 #pragma once
 
 #include <cstddef>
 
-namespace {
+#include "remap/remap.h"
 
-enum class block_map { digit, bit };
+namespace {
 
 // digit_remap(v) = 1000 u + 100 t + 10 h (mod 256) with v's digits h, t, u.
 // With q10 = v / 10 and q100 = v / 100 (= h), u = v - 10 q10 and
@@ -61,44 +61,52 @@ typename ops::vec bit_block(typename ops::vec v)
 
 // Which bytes of a block are colour samples: all for strides 1 and 3, every
 // other one for 2, three of every four for 4.
-template <class ops, int stride>
+template <class ops, int channels>
 typename ops::vec colour_bytes()
 {
-    if constexpr (stride == 2)
+    if constexpr (channels == 2)
         return ops::set16(0x00FF);
-    else if constexpr (stride == 4)
+    else if constexpr (channels == 4)
         return ops::set32(0x00FFFFFF);
     else
         return ops::set8(0xFF);
 }
 
-template <class ops, block_map map, int stride>
+template <class ops, byte_map map, int channels>
 std::size_t remap_blocks(unsigned char *data, std::size_t bytes)
 {
     using O = ops;
     const std::size_t whole = bytes / O::size * O::size;
-    const auto colour = colour_bytes<ops, stride>();
+    const auto colour = colour_bytes<ops, channels>();
     for (std::size_t i = 0; i < whole; i += O::size) {
         const auto v = O::load(data + i);
-        auto mapped = map == block_map::digit ? digit_block<ops>(v) : bit_block<ops>(v);
-        if constexpr (stride == 2 || stride == 4)
+        auto mapped = map == byte_map::digit ? digit_block<ops>(v) : bit_block<ops>(v);
+        if constexpr (channels == 2 || channels == 4)
             mapped = O::or_(O::and_(colour, mapped), O::andnot(colour, v));
         O::store(data + i, mapped);
     }
     return whole;
 }
 
-// The kernel for a map and stride given at run time.
-template <class ops>
-std::size_t remap_blocks_for(unsigned char *data, std::size_t bytes, int map, int stride)
+// The kernel for a map and channel count given at run time.
+template <class ops, byte_map map>
+std::size_t remap_blocks_for_channels(unsigned char *data, std::size_t bytes, int channels)
 {
-    const auto digit = block_map::digit, bit = block_map::bit;
-    const bool is_digit = map == 0;
-    switch (stride) {
-    case 1: return is_digit ? remap_blocks<ops, digit, 1>(data, bytes) : remap_blocks<ops, bit, 1>(data, bytes);
-    case 2: return is_digit ? remap_blocks<ops, digit, 2>(data, bytes) : remap_blocks<ops, bit, 2>(data, bytes);
-    case 3: return is_digit ? remap_blocks<ops, digit, 3>(data, bytes) : remap_blocks<ops, bit, 3>(data, bytes);
-    case 4: return is_digit ? remap_blocks<ops, digit, 4>(data, bytes) : remap_blocks<ops, bit, 4>(data, bytes);
+    switch (channels) {
+    case 1: return remap_blocks<ops, map, 1>(data, bytes);
+    case 2: return remap_blocks<ops, map, 2>(data, bytes);
+    case 3: return remap_blocks<ops, map, 3>(data, bytes);
+    case 4: return remap_blocks<ops, map, 4>(data, bytes);
+    }
+    return 0;
+}
+
+template <class ops>
+std::size_t remap_blocks_for(unsigned char *data, std::size_t bytes, byte_map map, int channels)
+{
+    switch (map) {
+    case byte_map::digit: return remap_blocks_for_channels<ops, byte_map::digit>(data, bytes, channels);
+    case byte_map::bit: return remap_blocks_for_channels<ops, byte_map::bit>(data, bytes, channels);
     }
     return 0;
 }

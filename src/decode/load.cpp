@@ -23,8 +23,8 @@
 // outputs can't stop the hand-back. Nothing the child says is trusted beyond
 // what can be checked: the sizes must be an image the reservation holds, and
 // the child's words are shown only as printable text.
-#include "load.h"
-#include "load_internal.h"
+#include "decode/load.h"
+#include "decode/load_internal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -46,7 +46,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "codec.h"
+#include "decode/codec.h"
+#include "image.h"
 #include "printable.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -292,15 +293,6 @@ std::size_t page_rounded(std::size_t size)
     return (size + page - 1) / page * page;
 }
 
-// The bytes of an 8-bit image: of the one a header declares, as the
-// decoder hands it back (its channel count is the header's, in every
-// format), and of the one it hands back.
-std::uint64_t image_bytes(int width, int height, int channels)
-{
-    return static_cast<std::uint64_t>(std::max(width, 0)) * static_cast<std::uint64_t>(std::max(height, 0)) *
-           static_cast<std::uint64_t>(std::clamp(channels, 1, 4));
-}
-
 std::string mebibytes(std::uint64_t bytes)
 {
     return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB";
@@ -330,7 +322,8 @@ std::string mebibytes(std::uint64_t bytes)
         // The reservation is cut to the image the file declares, so that the
         // rest of the address space (under a limit, all there is) is the
         // decoder's to work in.
-        const std::uint64_t image = image_bytes(declared->width, declared->height, declared->channels);
+        const std::uint64_t image =
+            image_samples(declared->width, declared->height, std::clamp(declared->channels, 1, 4));
         if (image > reserved)
             fail(report_fd, "the image needs " + mebibytes(image) + " and this run can map only " +
                                 mebibytes(reserved) + " for it (is there an address-space limit?)");
@@ -355,7 +348,7 @@ std::string mebibytes(std::uint64_t bytes)
     if (!pixels)
         fail(report_fd, reason);
 
-    const std::uint64_t size = image_bytes(width, height, channels);
+    const std::uint64_t size = image_samples(width, height, channels);
     if (size > reserved)
         fail(report_fd, "the decoder made a larger image than the file declares");
     std::memcpy(shared, pixels, static_cast<std::size_t>(size));
@@ -556,7 +549,7 @@ unsigned char *load_image(const char *path, int *width, int *height, int *channe
     if (last.kind != decoder_report::image_ready || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return give_up(explain_end(status, usage, header, given_time));
     const int w = last.width, h = last.height, c = last.channels;
-    const std::uint64_t size = image_bytes(w, h, c);
+    const std::uint64_t size = image_samples(w, h, c);
     if (w <= 0 || h <= 0 || c < 1 || c > 4 || size > reserved)
         return give_up("the decoder handed back an inconsistent image");
 
@@ -571,5 +564,5 @@ unsigned char *load_image(const char *path, int *width, int *height, int *channe
 
 void release_image(unsigned char *pixels, int width, int height, int channels)
 {
-    munmap(pixels, page_rounded(static_cast<std::size_t>(image_bytes(width, height, channels))));
+    munmap(pixels, page_rounded(static_cast<std::size_t>(image_samples(width, height, channels))));
 }

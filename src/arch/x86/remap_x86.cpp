@@ -1,0 +1,15 @@
+// remap_x86: the choice among the pass's x86-64 kernels (see remap_x86.h).
+// The kernels are in files of their own, one instruction set each, compiled
+// for that set alone; the speeds behind this choice are in bench/README.md.
+#include "arch/x86/remap_x86.h"
+
+std::size_t remap_blocks_x86(unsigned char *data, std::size_t bytes, byte_map map, int channels)
+{
+    // AVX-512 pays for the digit map only: the bit map is at memory speed
+    // with AVX2 already, and slower at 64 bytes where it blends in alpha.
+    if (map == byte_map::digit && __builtin_cpu_supports("avx512bw"))
+        return remap_blocks_avx512(data, bytes, map, channels);
+    if (__builtin_cpu_supports("avx2"))
+        return remap_blocks_avx2(data, bytes, map, channels);
+    return remap_blocks_sse2(data, bytes, map, channels);
+}
