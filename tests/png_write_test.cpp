@@ -528,14 +528,14 @@ TEST(deflate_kernels, sse2_agrees_with_the_portable_form)
         const std::uint32_t head = n.next() | n.next() << 8 | n.next() << 16 | std::uint32_t{n.next()} << 24;
         const std::int32_t lowest = static_cast<std::int32_t>(n.next()) * 1000;
         for (int j = 0; j < 16; ++j) {
-            b.at[j] = lowest + static_cast<std::int32_t>(n.next() % 5) - 2;
+            b.position[j] = lowest + static_cast<std::int32_t>(n.next() % 5) - 2;
             const unsigned agree = n.next() % 3;
             // All four bytes, the first three only, or not the first three.
             b.head[j] = agree == 0 ? head : agree == 1 ? head ^ 0x01000000u : head ^ (1u << (n.next() % 24));
         }
         const unsigned count = 1 + n.next() % 16;
-        const candidates want = portable_bucket_kernels::sort_bucket(b, count, lowest, head);
-        const candidates got = sse2_bucket_kernels::sort_bucket(b, count, lowest, head);
+        const candidates want = portable_bucket_kernels::compare_bucket(b, count, lowest, head);
+        const candidates got = sse2_bucket_kernels::compare_bucket(b, count, lowest, head);
         ASSERT_EQ(got.reach, want.reach) << "round " << round;
         ASSERT_EQ(got.three, want.three) << "round " << round;
         ASSERT_EQ(got.four, want.four) << "round " << round;

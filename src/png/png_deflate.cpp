@@ -68,7 +68,8 @@ struct png_deflate {
 
     // The data: a window over it, starting at offset `base` of the data.
     unsigned char *window = nullptr;
-    std::size_t capacity = 0, end = 0, at = 0;  // at: the next byte to encode
+    std::size_t capacity = 0, end = 0;
+    std::size_t encoded_to = 0;  // the next position to encode
     std::uint64_t base = 0;
     std::uint32_t adler = 1;
 
@@ -109,7 +110,7 @@ using bucket_kernels = portable_bucket_kernels;
 
 constexpr int bucket_count = deflate_bucket_count;
 constexpr int bucket_size = deflate_bucket_size;  // 2 x stb's quality 8
-static_assert(bucket_size == sizeof(png_deflate_bucket::at) / sizeof(std::int32_t));
+static_assert(bucket_size == sizeof(png_deflate_bucket::position) / sizeof(std::int32_t));
 constexpr int farthest = 32767;      // the farthest a match may reach back
 constexpr std::size_t longest = 258;
 // The window: the history a match may reach into, the new data, and room
@@ -243,12 +244,12 @@ void put_bits(png_deflate *z, std::uint32_t bits, unsigned count)
 {
     z->bits |= static_cast<std::uint64_t>(bits) << z->bit_count;
     z->bit_count += count;
-    unsigned char *at = z->out + z->out_used;
+    unsigned char *dest = z->out + z->out_used;
     if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(at, &z->bits, 8);
+        std::memcpy(dest, &z->bits, 8);
     } else {
         for (int k = 0; k < 8; ++k)
-            at[k] = static_cast<unsigned char>(z->bits >> (8 * k));
+            dest[k] = static_cast<unsigned char>(z->bits >> (8 * k));
     }
     const unsigned whole = z->bit_count / 8;
     z->out_used += whole;
@@ -308,11 +309,11 @@ std::size_t match_length(const unsigned char *a, const unsigned char *b, std::si
 // The longest match for the position at offset i, as stb finds it: of the
 // positions in its bucket no more than 32767 back, the one whose bytes
 // agree with i's for longest, at most `limit`, 3 or more; of equal ones the
-// newest. best is 2 or less when there is none.
+// newest. Its length is 2 or less when there is none.
 struct match {
-    std::uint32_t hash;
-    std::size_t best;
-    std::int32_t from;
+    std::uint32_t hash;   // the position's bucket
+    std::size_t length;   // bytes that agree
+    std::int32_t from;    // the position they agree with
 };
 
 // The bucket's first four bytes at each position decide most searches
@@ -328,14 +329,14 @@ struct match {
     const png_deflate_bucket &b = z->buckets[hash];
     const std::int32_t here = static_cast<std::int32_t>(i) + z->shift;
     // Where a position in reach is in the window.
-    const auto at = [&](std::int32_t p) { return w + (p - z->shift); };
-    const candidates c = bucket_kernels::sort_bucket(b, z->counts[hash], here - farthest, first_four(w + i));
+    const auto data_of = [&](std::int32_t p) { return w + (p - z->shift); };
+    const candidates c = bucket_kernels::compare_bucket(b, z->counts[hash], here - farthest, first_four(w + i));
     if (limit < 8) [[unlikely]] {
         std::uint64_t rank = std::uint64_t{2} << 32;
         for (unsigned reach = c.reach; reach != 0; reach &= reach - 1) {
-            const std::int32_t p = b.at[bucket_size - 1 - __builtin_ctz(reach)];
+            const std::int32_t p = b.position[bucket_size - 1 - __builtin_ctz(reach)];
             std::size_t n = 0;
-            while (n < limit && at(p)[n] == w[i + n])
+            while (n < limit && data_of(p)[n] == w[i + n])
                 ++n;
             rank = std::max(rank, std::uint64_t{n} << 32 | static_cast<std::uint32_t>(p));
         }
@@ -344,12 +345,12 @@ struct match {
     if (c.four == 0) {
         if (c.three == 0)
             return {hash, 0, -1};
-        return {hash, 3, b.at[bucket_size - 1 - __builtin_ctz(c.three)]};
+        return {hash, 3, b.position[bucket_size - 1 - __builtin_ctz(c.three)]};
     }
     std::uint64_t rank = 0;
     for (unsigned four = c.four; four != 0; four &= four - 1) {
-        const std::int32_t p = b.at[bucket_size - 1 - __builtin_ctz(four)];
-        const std::uint64_t n = 4 + match_length(at(p) + 4, w + i + 4, limit - 4);
+        const std::int32_t p = b.position[bucket_size - 1 - __builtin_ctz(four)];
+        const std::uint64_t n = 4 + match_length(data_of(p) + 4, w + i + 4, limit - 4);
         rank = std::max(rank, n << 32 | static_cast<std::uint32_t>(p));
         if (n == limit)
             break;  // newest first: nothing after it ranks higher
@@ -370,21 +371,21 @@ struct match {
                                                   std::size_t limit)
 {
     const unsigned char *const w = z->window;
-    std::size_t best = 2;
+    std::size_t longest_so_far = 2;
     std::int32_t from = -1;
     std::int32_t p = z->chain_head[hash];
     for (unsigned left = z->counts[hash]; left > 0; --left, p = z->chain_next[p]) {
         if (static_cast<std::int32_t>(i) - p > farthest)
             break;  // the rest are older still
         const std::size_t n = match_length(w + p, w + i, limit);
-        if (n > best) {
-            best = n;
+        if (n > longest_so_far) {
+            longest_so_far = n;
             from = p;
             if (n == limit)
                 break;
         }
     }
-    return {hash, from < 0 ? 0 : best, from};
+    return {hash, from < 0 ? 0 : longest_so_far, from};
 }
 
 // The match at i, from the buckets or the chains.
@@ -398,7 +399,7 @@ template <bool chained>
         return find_match(z, i, hash, limit);
 }
 
-// Encodes the positions from z->at up to `stop` (a window offset; the data
+// Encodes the positions from z->encoded_to up to `stop` (a window offset; the data
 // they look at is in the window), with the buckets or, `chained`, the
 // chains.
 template <bool chained>
@@ -406,11 +407,12 @@ void encode(png_deflate *z, std::size_t stop)
 {
     const unsigned char *const w = z->window;
     const std::uint64_t length = z->length;
-    std::size_t i = z->at;
+    std::size_t i = z->encoded_to;
     if (i >= stop)
         return;
-    const auto limit_at = [&](std::size_t at) {
-        return static_cast<std::size_t>(std::min<std::uint64_t>(longest, length - (z->base + at)));
+    // The longest match a position may have: 258, less near the end.
+    const auto limit_for = [&](std::size_t pos) {
+        return static_cast<std::size_t>(std::min<std::uint64_t>(longest, length - (z->base + pos)));
     };
     // The hashes of the positions ahead, a block at a time: computed apart
     // from the searches, they are not on the path from one search to the
@@ -418,25 +420,25 @@ void encode(png_deflate *z, std::size_t stop)
     std::uint16_t *const hashes = z->hashes;
     std::size_t hashed_from = i, hashed_to = i;
     // Asked for positions up to stop, at most a match and one on from i.
-    const auto hash_at = [&](std::size_t at) -> std::uint32_t {
-        if (at >= hashed_to) [[unlikely]] {
+    const auto hash_of = [&](std::size_t pos) -> std::uint32_t {
+        if (pos >= hashed_to) [[unlikely]] {
             hashed_from = i;
             hashed_to = std::min(i + hash_block, stop + 1);
             bucket_kernels::hash_positions(w, hashed_from, hashed_to, hashes);
         }
-        return hashes[at - hashed_from];
+        return hashes[pos - hashed_from];
     };
-    const auto fetch_bucket = [&](std::size_t at) {
+    const auto fetch_bucket = [&](std::size_t pos) {
         if constexpr (chained) {
-            __builtin_prefetch(&z->chain_head[hash_at(at)]);
+            __builtin_prefetch(&z->chain_head[hash_of(pos)]);
         } else {
-            const png_deflate_bucket *b = &z->buckets[hash_at(at)];
-            __builtin_prefetch(b->at);
+            const png_deflate_bucket *b = &z->buckets[hash_of(pos)];
+            __builtin_prefetch(b->position);
             __builtin_prefetch(b->head);
         }
     };
 
-    match current = find_in<chained>(z, i, hash_at(i), limit_at(i));
+    match current = find_in<chained>(z, i, hash_of(i), limit_for(i));
     for (;;) {
         const std::int32_t here = static_cast<std::int32_t>(i) + z->shift;
         unsigned count = z->counts[current.hash];
@@ -449,11 +451,11 @@ void encode(png_deflate *z, std::size_t stop)
             png_deflate_bucket &bucket = z->buckets[current.hash];
             if (count == bucket_size) {
                 constexpr int half = bucket_size / 2;
-                std::memcpy(bucket.at, bucket.at + half, sizeof bucket.at / 2);
+                std::memcpy(bucket.position, bucket.position + half, sizeof bucket.position / 2);
                 std::memcpy(bucket.head, bucket.head + half, sizeof bucket.head / 2);
                 count = half;
             }
-            bucket.at[count] = here;
+            bucket.position[count] = here;
             bucket.head[count] = first_four(w + i);
         }
         z->counts[current.hash] = static_cast<unsigned char>(count + 1);
@@ -461,20 +463,20 @@ void encode(png_deflate *z, std::size_t stop)
         // Where the search goes after the next: one on, or past a match.
         if (i + 2 <= stop)
             fetch_bucket(i + 2);
-        if (current.best >= 3 && i + current.best <= stop)
-            fetch_bucket(i + current.best);
+        if (current.length >= 3 && i + current.length <= stop)
+            fetch_bucket(i + current.length);
 
         // The next position's match, which decides whether this one is
         // used (lazy matching) and is the next one's own if it isn't.
-        const match next = find_in<chained>(z, i + 1, hash_at(i + 1), limit_at(i + 1));
-        if (current.best >= 3 && next.best <= current.best) {
-            const code len = tables.length[current.best];
+        const match next = find_in<chained>(z, i + 1, hash_of(i + 1), limit_for(i + 1));
+        if (current.length >= 3 && next.length <= current.length) {
+            const code len = tables.length[current.length];
             const code dist = distance_code(static_cast<unsigned>(here - current.from));
             put_bits(z, len.bits | dist.bits << len.count, len.count + dist.count);
-            i += current.best;
+            i += current.length;
             if (i >= stop)
                 break;
-            current = find_in<chained>(z, i, hash_at(i), limit_at(i));
+            current = find_in<chained>(z, i, hash_of(i), limit_for(i));
         } else {
             const code lit = tables.literal[w[i]];
             put_bits(z, lit.bits, lit.count);
@@ -484,7 +486,7 @@ void encode(png_deflate *z, std::size_t stop)
             current = next;
         }
     }
-    z->at = i;
+    z->encoded_to = i;
 }
 
 // Encodes what the window allows: all positions with their lookahead in,
@@ -499,7 +501,7 @@ void encode_available(png_deflate *z)
                               : 0;
     else if (z->end > lookahead)
         stop = z->end - lookahead;
-    if (z->at < stop) {
+    if (z->encoded_to < stop) {
         if (z->chained)
             encode<true>(z, stop);
         else
@@ -512,20 +514,20 @@ void encode_available(png_deflate *z)
 // window's start, and their positions with it.
 void slide(png_deflate *z)
 {
-    if (z->at <= history)
+    if (z->encoded_to <= history)
         return;
-    const std::size_t by = z->at - history;
+    const std::size_t by = z->encoded_to - history;
     std::memmove(z->window, z->window + by, z->end - by);
     z->end -= by;
-    z->at -= by;
+    z->encoded_to -= by;
     z->base += by;
     z->shift += static_cast<std::int32_t>(by);
     if (z->shift < farthest_origin)
         return;
     const std::int32_t s = z->shift;
     for (int b = 0; b < bucket_count; ++b)
-        for (std::int32_t &at : z->buckets[b].at)
-            at = at > s ? at - s : 0;
+        for (std::int32_t &position : z->buckets[b].position)
+            position = position > s ? position - s : 0;
     z->shift = 0;
 }
 
@@ -561,7 +563,7 @@ void put_adler(png_deflate *z)
 
 void start_stream(png_deflate *z)
 {
-    z->end = z->at = 0;
+    z->end = z->encoded_to = 0;
     z->base = 0;
     z->shift = 0;
     z->adler = 1;
@@ -711,11 +713,11 @@ png_deflate_status png_deflate_finish(png_deflate *z)
     if (!z->stored) {
         encode_available(z);
         // The last bytes are literals.
-        for (std::size_t i = z->at; i < z->end; ++i) {
+        for (std::size_t i = z->encoded_to; i < z->end; ++i) {
             const code lit = tables.literal[z->window[i]];
             put_bits(z, lit.bits, lit.count);
         }
-        z->at = z->end;
+        z->encoded_to = z->end;
         put_bits(z, 0, 7);  // end of block
         align_bits(z);
         const png_deflate_status status = status_of(z);

@@ -1,10 +1,10 @@
 // png_deflate_kernels: the two small kernels at the heart of png_deflate's
 // match search, in their portable form. An instruction set may give them a
-// vector form of its own (x86/png_deflate_sse2.h), a struct with the same
-// two functions; png_deflate.cpp takes one of them, and the tests hold the
-// vector forms to these.
+// vector form of its own (arch/x86/png_deflate_sse2.h), a struct with the
+// same two functions; png_deflate.cpp takes one of them, and the tests hold
+// the vector forms to these.
 //
-// sort_bucket(b, count, lowest, head): three masks over the `count` newest
+// compare_bucket(b, count, lowest, head): three masks over the `count` newest
 // of bucket b's positions, newest first (bit k for slot 15 - k, so that
 // counting up from bit 0 visits the newest first): `reach`, those at or
 // after position `lowest`; of them `three` and `four`, those whose first 3
@@ -26,7 +26,7 @@
 // One of stb's hash buckets: up to 16 positions, oldest first, and the
 // first four bytes of the data at each.
 struct png_deflate_bucket {
-    std::int32_t at[16];
+    std::int32_t position[16];
     std::uint32_t head[16];
 };
 
@@ -75,13 +75,13 @@ struct candidates {
 }
 
 struct portable_bucket_kernels {
-    [[gnu::always_inline]] static candidates sort_bucket(const png_deflate_bucket &b, unsigned count,
+    [[gnu::always_inline]] static candidates compare_bucket(const png_deflate_bucket &b, unsigned count,
                                                          std::int32_t lowest, std::uint32_t head)
     {
         candidates c = {0, 0, 0};
         for (unsigned j = 0; j < deflate_bucket_size; ++j) {
             const unsigned bit = 1u << (deflate_bucket_size - 1 - j);
-            c.reach |= b.at[j] >= lowest ? bit : 0;
+            c.reach |= b.position[j] >= lowest ? bit : 0;
             c.three |= ((b.head[j] ^ head) & 0x00ffffff) == 0 ? bit : 0;
             c.four |= b.head[j] == head ? bit : 0;
         }

@@ -12,7 +12,7 @@
 namespace {
 
 struct sse2_bucket_kernels {
-    [[gnu::always_inline]] static candidates sort_bucket(const png_deflate_bucket &b, unsigned count,
+    [[gnu::always_inline]] static candidates compare_bucket(const png_deflate_bucket &b, unsigned count,
                                                          std::int32_t lowest, std::uint32_t head)
     {
         const __m128i floor = _mm_set1_epi32(lowest - 1);
@@ -25,10 +25,10 @@ struct sse2_bucket_kernels {
         };
         candidates c = {0, 0, 0};
         for (int k = 0; k < 4; ++k) {
-            const __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b.at + 4 * k));
+            const __m128i positions = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b.position + 4 * k));
             const __m128i heads = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b.head + 4 * k));
             const int shift = 12 - 4 * k;
-            c.reach |= bits(_mm_cmpgt_epi32(at, floor)) << shift;
+            c.reach |= bits(_mm_cmpgt_epi32(positions, floor)) << shift;
             c.three |= bits(_mm_cmpeq_epi32(_mm_and_si128(heads, low3), three)) << shift;
             c.four |= bits(_mm_cmpeq_epi32(heads, four)) << shift;
         }
