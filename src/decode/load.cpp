@@ -1,12 +1,15 @@
-// load: see load.h.
+// load: see load.h. How the decoder is confined, in full (README.md's
+// "Files from anywhere" tells users what it means for them):
 //
 // The parent opens the file (so that a missing or unreadable file is
 // reported with the system's reason), maps shared memory for the pixels and
 // opens a pipe for the child's reports, and forks. The child:
 //
-//   1. confines itself: no core dumps, no capabilities, a processor-time
-//      limit, and a seccomp filter that lets it read the input, write its
-//      reports, size and map the memory file, and manage its own memory;
+//   1. confines itself (confine_decoder): no core dumps, no capabilities,
+//      a fixed processor-time limit, and a seccomp filter under which it
+//      may only read the input, write its reports, manage its own memory
+//      (never executable), lower its processor-time and address-space
+//      limits and exit; any other system call kills it with SIGSYS;
 //   2. reads the first MiB and from it the size the file declares, and
 //      limits its memory and processor time in proportion (reported to the
 //      parent, so it can explain a stop);
@@ -18,9 +21,9 @@
 // are not copied through the pipe, and the parent never holds a second copy
 // of them. The shared memory is reserved at the largest size the decoder can
 // produce, 2 GiB (less where an address-space limit won't allow that), and
-// costs only the pages the image fills; an anonymous
-// mapping rather than a memory file, so that a file-size limit meant for the
-// outputs can't stop the hand-back. Nothing the child says is trusted beyond
+// costs only the pages the image fills; it is an anonymous mapping rather
+// than a memory file, so that a file-size limit meant for the outputs can't
+// stop the hand-back. Nothing the child says is trusted beyond
 // what can be checked: the sizes must be an image the reservation holds, and
 // the child's words are shown only as printable text.
 #include "decode/load.h"

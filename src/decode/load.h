@@ -1,15 +1,12 @@
 // load: turns an image file into 8-bit interleaved samples, decoding it in a
 // child process that can do nothing else.
 //
-// load_image(path, &width, &height, &channels, &reason) opens the file, then
-// starts the decoder in a child process. The child confines itself before it
-// reads a byte: it can read the open file, allocate memory, hand the pixels
-// back through a shared memory file and exit; any other system call kills
-// it. It is given memory and processor time in proportion to the image size
-// the file declares (decoder_memory_budget and decoder_time_budget, in
-// load_internal.h), so a file that makes the decoder crash, hang or ask for
-// far more memory than its pixels need costs a bounded amount and is
-// reported as unreadable.
+// load_image(path, &width, &height, &channels, &reason) opens the file and
+// decodes it in a confined child process with budgets of memory and
+// processor time, so that a file that makes the decoder crash, hang or ask
+// for far more memory than its pixels need costs a bounded amount and is
+// reported as unreadable. How the child is confined and what it is given:
+// load.cpp's header comment; for users, README.md ("Files from anywhere").
 //
 // On success it returns the pixels, which the caller owns and hands back to
 // release_image once, and sets width, height and channels: at least one

@@ -7,12 +7,10 @@
 
 #include "decode/decode.h"
 
-// What the decoder process does to itself before it reads a byte: no core
-// dumps, no capabilities, the fixed allowance of processor time, and a
-// seccomp filter under which it may only read input_fd, write report_fd,
-// manage its own memory (never executable), lower its processor-time and
-// address-space limits and exit; any other system call kills it with
-// SIGSYS. False if the filter can't be installed.
+// Confines the calling process as the decoder confines itself before it
+// reads a byte (load.cpp, step 1), with input_fd the only file it may read
+// and report_fd the only one it may write; any other system call kills it
+// with SIGSYS. False if the filter can't be installed.
 bool confine_decoder(int input_fd, int report_fd);
 
 // The bytes the decoder may hold at once, for a file whose header declares

@@ -1,6 +1,7 @@
 // remap_x86: the choice among the pass's x86-64 kernels (see remap_x86.h).
 // The kernels are in files of their own, one instruction set each, compiled
-// for that set alone; the speeds behind this choice are in bench/README.md.
+// for that set alone. The passes' speeds are in README.md (Performance),
+// measured with build/bench/remap_bench.
 #include "arch/x86/remap_x86.h"
 
 std::size_t remap_blocks_x86(unsigned char *data, std::size_t bytes, byte_map map, int channels)
