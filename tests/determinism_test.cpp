@@ -11,11 +11,10 @@
 
 namespace {
 
-class inputs : public testing::TestWithParam<fs::path> {};
+using inputs = with_temp_dir<fs::path>;
 
 TEST_P(inputs, decode_the_same_whatever_memory_held_before)
 {
-    const fs::path dir = make_temp_dir();
     std::string seen[2];
     for (int i = 0; i < 2; ++i) {
         const char *pattern = i == 0 ? "90" : "165";
@@ -24,7 +23,6 @@ TEST_P(inputs, decode_the_same_whatever_memory_held_before)
         ASSERT_EQ(run.status, 0) << run.err;
         seen[i] = run.out;
     }
-    remove_temp_dir(dir);
     EXPECT_EQ(seen[0], seen[1]);
     // Two equal failures prove nothing where the file should decode.
     if (expected_to_decode(GetParam())) {

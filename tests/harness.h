@@ -16,15 +16,6 @@ fs::path make_temp_dir();
 // Removes a directory made by make_temp_dir, whatever its permissions.
 void remove_temp_dir(const fs::path &dir);
 
-// A parameterised test's fixture: a fresh directory, `dir`, for each test,
-// removed after it.
-template <class Param>
-class with_temp_dir : public testing::TestWithParam<Param> {
-protected:
-    fs::path dir = make_temp_dir();
-    void TearDown() override { remove_temp_dir(dir); }
-};
-
 struct run_result {
     int status = -1;  // the exit status, or 128 + the signal that ended it
     std::string out;  // everything written to stdout
@@ -95,3 +86,23 @@ std::string stb_png(const unsigned char *pixels, int width, int height, int chan
 // 3- and 4-channel pixels, grey of 1- and 2-channel ones), the rest as is.
 std::vector<unsigned char> apply_map(std::vector<unsigned char> pixels, int channels,
                                      unsigned char (*map)(unsigned char));
+
+// The fixture of every test that works in files: a fresh directory, `dir`,
+// for each test, removed after it whatever it holds. `Base` is
+// testing::Test, or testing::TestWithParam<P> for a parameterised test
+// (with_temp_dir<P>).
+template <class Base = testing::Test>
+class temp_dir_fixture : public Base {
+protected:
+    fs::path dir = make_temp_dir();
+    void TearDown() override { remove_temp_dir(dir); }
+
+    // Copies a fixture into dir, under its own name or another.
+    void put(const std::string &name, const std::string &as = "")
+    {
+        fs::copy_file(fixture(name), dir / (as.empty() ? name : as));
+    }
+};
+
+template <class Param>
+using with_temp_dir = temp_dir_fixture<testing::TestWithParam<Param>>;

@@ -77,11 +77,7 @@ int wait_for(pid_t pid)
     return status;
 }
 
-class interrupted : public testing::Test {
-protected:
-    fs::path dir = make_temp_dir();
-    void TearDown() override { remove_temp_dir(dir); }
-};
+using interrupted = temp_dir_fixture<>;
 
 // How outputs are made: "unnamed" files, or "named" hidden ones where the
 // file system can't make unnamed files.

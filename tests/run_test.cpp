@@ -23,18 +23,6 @@
 
 namespace {
 
-class in_temp_dir : public testing::Test {
-protected:
-    fs::path dir = make_temp_dir();
-    void TearDown() override { remove_temp_dir(dir); }
-
-    // Copies a fixture into the working directory under the given name.
-    void put(const std::string &name, const std::string &as = "")
-    {
-        fs::copy_file(fixture(name), dir / (as.empty() ? name : as));
-    }
-};
-
 // The outputs in dir must be the decoded input with the first map applied,
 // then with both: same size and channel count, 8-bit, one PNG colour type per
 // channel count.
@@ -106,10 +94,12 @@ INSTANTIATE_TEST_SUITE_P(
                     format_case{"grey16.pgm", 1}),
     [](const testing::TestParamInfo<format_case> &param) { return test_name_of(param.param.file); });
 
+using decoding = temp_dir_fixture<>;
+
 // A 16-bit PNG is read as the high byte of every sample: both outputs of a
 // run are libpng's own reduction of the file, mapped. The fixtures' high
 // and low bytes differ (make_fixtures.py), so keeping the low byte fails.
-TEST_F(in_temp_dir, sixteen_bit_png_keeps_the_high_byte)
+TEST_F(decoding, sixteen_bit_png_keeps_the_high_byte)
 {
     for (const char *file : {"rgb16.png", "grey16.png"}) {
         SCOPED_TRACE(file);
@@ -123,7 +113,7 @@ TEST_F(in_temp_dir, sixteen_bit_png_keeps_the_high_byte)
 
 // 16-bit PNM is read as the high byte of each big-endian sample, whatever
 // the machine's byte order (stb_image alone would keep the low byte).
-TEST_F(in_temp_dir, sixteen_bit_pnm_keeps_the_high_byte)
+TEST_F(decoding, sixteen_bit_pnm_keeps_the_high_byte)
 {
     put("rgb16.ppm");
     ASSERT_EQ(run_pixremap(dir, {"rgb16.ppm"}).status, 0);
@@ -138,7 +128,7 @@ TEST_F(in_temp_dir, sixteen_bit_pnm_keeps_the_high_byte)
 }
 
 // An animated GIF gives its first frame, not the second.
-TEST_F(in_temp_dir, gif_gives_its_first_frame)
+TEST_F(decoding, gif_gives_its_first_frame)
 {
     put("anim.gif");
     const std::string bytes = read_file(fixture("anim.gif"));
@@ -168,7 +158,9 @@ struct golden_case {
     const char *file, *first, *second;
 };
 
-TEST_F(in_temp_dir, outputs_are_byte_identical_to_the_golden_files)
+using byte_identity = temp_dir_fixture<>;
+
+TEST_F(byte_identity, outputs_are_byte_identical_to_the_golden_files)
 {
     const golden_case cases[] = {
 #include "golden.inc"
@@ -182,7 +174,7 @@ TEST_F(in_temp_dir, outputs_are_byte_identical_to_the_golden_files)
     }
 }
 
-TEST_F(in_temp_dir, repeated_runs_give_identical_bytes)
+TEST_F(byte_identity, repeated_runs_give_identical_bytes)
 {
     put("rgba.png");
     ASSERT_EQ(run_pixremap(dir, {"rgba.png"}).status, 0);
@@ -194,7 +186,9 @@ TEST_F(in_temp_dir, repeated_runs_give_identical_bytes)
 
 // ---- the command line ----------------------------------------------------
 
-TEST_F(in_temp_dir, no_argument_reads_default_png)
+using command_line = temp_dir_fixture<>;
+
+TEST_F(command_line, no_argument_reads_default_png)
 {
     put("rgb.png", "default.png");
     const run_result run = run_pixremap(dir, {});
@@ -203,7 +197,7 @@ TEST_F(in_temp_dir, no_argument_reads_default_png)
     expect_outputs_match(dir, stb_decode(fixture("rgb.png")));
 }
 
-TEST_F(in_temp_dir, no_argument_and_no_default_png_is_an_error)
+TEST_F(command_line, no_argument_and_no_default_png_is_an_error)
 {
     const run_result run = run_pixremap(dir, {});
     EXPECT_EQ(run.status, 1);
@@ -211,7 +205,7 @@ TEST_F(in_temp_dir, no_argument_and_no_default_png_is_an_error)
     EXPECT_TRUE(list_dir(dir).empty());
 }
 
-TEST_F(in_temp_dir, arguments_after_the_first_are_ignored)
+TEST_F(command_line, arguments_after_the_first_are_ignored)
 {
     put("rgba.png");
     put("rgb.png", "default.png");
@@ -221,7 +215,7 @@ TEST_F(in_temp_dir, arguments_after_the_first_are_ignored)
     expect_outputs_match(dir, stb_decode(fixture("rgba.png")));
 }
 
-TEST_F(in_temp_dir, long_paths_are_read_whole)
+TEST_F(command_line, long_paths_are_read_whole)
 {
     // Four nested 60-character directory names: a path of over 250
     // characters, relative and absolute.
@@ -245,7 +239,7 @@ TEST_F(in_temp_dir, long_paths_are_read_whole)
 // Forty nested directories of 250 characters: a path of over 10,000
 // characters, past the system's limit on one path (PATH_MAX, 4096), made
 // and removed a directory at a time.
-TEST_F(in_temp_dir, paths_past_the_system_limit_are_read)
+TEST_F(command_line, paths_past_the_system_limit_are_read)
 {
     const std::string step = std::string(249, 'd') + "/";
     std::string path;
@@ -274,7 +268,9 @@ TEST_F(in_temp_dir, paths_past_the_system_limit_are_read)
 
 // ---- the output files ----------------------------------------------------
 
-TEST_F(in_temp_dir, existing_outputs_are_replaced_and_keep_their_permissions)
+using output_files = temp_dir_fixture<>;
+
+TEST_F(output_files, existing_outputs_are_replaced_and_keep_their_permissions)
 {
     put("rgb.png");
     write_file(dir / "outfirst.png", "an old file");
@@ -289,7 +285,7 @@ TEST_F(in_temp_dir, existing_outputs_are_replaced_and_keep_their_permissions)
     EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"outfirst.png", "outsecond.png", "rgb.png"}));
 }
 
-TEST_F(in_temp_dir, new_outputs_get_the_permissions_of_a_plain_create)
+TEST_F(output_files, new_outputs_get_the_permissions_of_a_plain_create)
 {
     put("rgb.png");
     for (mode_t mask : {0022, 0027, 0002}) {
@@ -302,7 +298,7 @@ TEST_F(in_temp_dir, new_outputs_get_the_permissions_of_a_plain_create)
     }
 }
 
-// ---- inputs that can't be read ---------------------------------------------
+// ---- inputs, and those that can't be read ----------------------------------
 
 // A failed read: status 1, one line naming the path, and no output created
 // or changed.
@@ -323,7 +319,9 @@ void expect_read_failure(const fs::path &dir, const std::string &path, const std
     EXPECT_EQ(read_file(dir / "outsecond.png"), "an old file");
 }
 
-TEST_F(in_temp_dir, unreadable_inputs_fail_cleanly)
+using unreadable_inputs = temp_dir_fixture<>;
+
+TEST_F(unreadable_inputs, fail_cleanly_and_change_nothing)
 {
     expect_read_failure(dir, "missing.png", "No such file or directory");
     fs::create_directory(dir / "folder.png");
@@ -359,7 +357,9 @@ std::string png_with_a_big_chunk()
     return png.substr(0, after_ihdr) + png_chunk("prVt", std::string(100000, 'x')) + png.substr(after_ihdr);
 }
 
-TEST_F(in_temp_dir, reads_from_a_pipe_as_from_a_file)
+using inputs = temp_dir_fixture<>;
+
+TEST_F(inputs, reads_from_a_pipe_as_from_a_file)
 {
     const std::string png = png_with_a_big_chunk();
     write_file(dir / "big.png", png);
@@ -391,7 +391,7 @@ TEST_F(in_temp_dir, reads_from_a_pipe_as_from_a_file)
 
 // An input past 2 GiB (a PNG, then 3 GiB of holes) is opened and read on
 // 32-bit machines too, where offsets without large-file support end there.
-TEST_F(in_temp_dir, an_input_past_2_gib_is_read)
+TEST_F(inputs, an_input_past_2_gib_is_read)
 {
     put("rgb.png");
     fs::resize_file(dir / "rgb.png", 3ull << 30);
@@ -435,7 +435,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- outputs that can't be written ----------------------------------------
 
-TEST_F(in_temp_dir, a_directory_in_the_way_fails_that_output_only)
+using unwritable_outputs = temp_dir_fixture<>;
+
+TEST_F(unwritable_outputs, a_directory_in_the_way_fails_that_output_only)
 {
     put("rgba.png");
     fs::create_directory(dir / "outfirst.png");
@@ -558,7 +560,7 @@ void become_nobody()
         _exit(124);
 }
 
-TEST_F(in_temp_dir, a_read_only_directory_fails_both_outputs)
+TEST_F(unwritable_outputs, a_read_only_directory_fails_both_outputs)
 {
     // The binary is copied beside the test so that nobody can run it even
     // when the build tree is private to root.
@@ -579,7 +581,7 @@ TEST_F(in_temp_dir, a_read_only_directory_fails_both_outputs)
     EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"rgb.png"}));
 }
 
-TEST_F(in_temp_dir, an_input_without_read_permission_fails_cleanly)
+TEST_F(unreadable_inputs, one_without_read_permission_fails_cleanly)
 {
     const fs::path bin_dir = make_temp_dir();
     fs::copy_file(pixremap_binary(), bin_dir / "pixremap");
@@ -623,11 +625,13 @@ std::string black_png(std::uint32_t width, std::uint32_t height)
            png_chunk("IEND", "");
 }
 
+using memory_limits = temp_dir_fixture<>;
+
 // Under an address-space limit (ulimit -v), more room never makes a run
 // fail: on a ladder of limits, once one passes every higher one passes, and
 // one that can't hold the image says so. (AddressSanitizer can't run under
 // such a limit, so its build skips this.)
-TEST_F(in_temp_dir, a_higher_address_space_limit_never_fails_where_a_lower_one_passed)
+TEST_F(memory_limits, a_higher_address_space_limit_never_fails_where_a_lower_one_passed)
 {
     write_file(dir / "black.png", black_png(6000, 6000));  // 108 MB decoded
     bool passed = false;
@@ -653,9 +657,11 @@ TEST_F(in_temp_dir, a_higher_address_space_limit_never_fails_where_a_lower_one_p
 }
 #endif
 
+using example_image = temp_dir_fixture<>;
+
 // The pictures the README shows are committed beside the example image; they
 // must be what the current tool makes from it (./run.sh remakes them).
-TEST_F(in_temp_dir, the_readme_pictures_are_what_the_tool_makes_now)
+TEST_F(example_image, the_readme_pictures_are_what_the_tool_makes_now)
 {
     const fs::path examples = EXAMPLES_DIR;
     fs::copy_file(examples / "default.png", dir / "default.png");

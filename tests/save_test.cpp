@@ -23,11 +23,7 @@ std::vector<unsigned char> varied_pixels(int width, int height, int channels, bo
     return pixels;
 }
 
-class save : public testing::Test {
-protected:
-    fs::path dir = make_temp_dir();
-    void TearDown() override { remove_temp_dir(dir); }
-};
+using save = temp_dir_fixture<>;
 
 // Smooth and noisy images either side of the 64 KiB the sink gathers
 // before writing (the large noisy ones are cut back on disk to restart
