@@ -3,15 +3,18 @@
 # again with AddressSanitizer and UndefinedBehaviorSanitizer and runs every
 # test once more. The "slow" group (16384x16384 images from tiny hostile
 # files, a 1.6 GB image past stb_image_write's limits, a 300 MB one held to
-# its bytes: minutes and gigabytes) runs once, in the first build. Last, the
-# other Debian architectures (tests/cross/check.sh): arm64, armhf, i386 and
-# s390x cross-built with warnings as errors, i386's suite run here, and the
-# others run under qemu and booted on their own kernels, every output held
-# to amd64's.
+# its bytes: minutes and gigabytes) runs once, in the first build. Then the
+# Debian package (tests/debian/check.sh): built with dpkg-buildpackage,
+# checked by lintian, built again to show it reproducible, and tested with
+# its autopkgtests. Last, the other Debian architectures
+# (tests/cross/check.sh): arm64, armhf, i386 and s390x cross-built with
+# warnings as errors, and packaged with dpkg-buildpackage -a; i386's suite
+# run here, the others' under qemu and their packaged tool booted on their
+# own kernels, every output held to amd64's.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/packages.sh
-need_packages "${build_packages[@]}" "${test_packages[@]}" "${cross_packages[@]}"
+need_packages "${build_packages[@]}" "${test_packages[@]}" "${debian_packages[@]}" "${cross_packages[@]}"
 
 jobs=$(nproc)
 build_in() {
@@ -29,5 +32,7 @@ ctest --test-dir build --output-on-failure -L slow
 echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 build_in build-sanitize -DPIXREMAP_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir build-sanitize --output-on-failure -j "$jobs" -LE slow
+echo "== the Debian package: built with its tests, lintian, built again for reproducibility, autopkgtests"
+tests/debian/check.sh
 echo "== other architectures: cross-built, run natively (i386), under qemu and on their own kernels"
 tests/cross/check.sh arm64 armhf i386 s390x

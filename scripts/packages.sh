@@ -47,6 +47,9 @@ build_packages=(cmake make g++ pkg-config libstb-dev libseccomp-dev libdeflate-d
 # What the tests need besides.
 test_packages=(googletest libgtest-dev libpng-dev libbenchmark-dev dpkg-dev file groff-base time bc python3-pil
                parallel rsync)
+# What building and checking the Debian package needs besides
+# (tests/debian/check.sh): debhelper, lintian and autopkgtest.
+debian_packages=(debhelper lintian autopkgtest)
 # What the checks on other architectures need besides (tests/cross/):
 # Debian's cross compilers, qemu for programs and for whole machines, and
 # cpio for their initramfs. Their libraries and kernels come as packages

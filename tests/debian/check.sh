@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# check.sh: the Debian package, built and checked as Debian builds and
+# checks packages:
+#
+#  1. the source and binary packages, built with dpkg-buildpackage from a
+#     copy of the committed sources, the test suite running during the
+#     build (its slow group excluded);
+#  2. lintian on both: no error or warning (pedantic and informational
+#     tags are shown, and said in the README);
+#  3. a second build of the same sources, with nocheck, in another
+#     directory, later, under another umask, time zone and locale: every
+#     .deb must be byte for byte the first build's;
+#  4. the autopkgtests (debian/tests/) on this machine, against the .deb
+#     just built: autopkgtest installs it, and it is purged after unless it
+#     was installed before, so the machine is left as it was.
+#
+# Run as root or with sudo at hand; needs the packages of
+# scripts/packages.sh's debian_packages (./test.sh installs them). Works in
+# build-debian/ (or $PIXREMAP_DEBIAN_DIR); prints one line per step.
+set -euo pipefail
+root=$(realpath "$(dirname "$0")/../..")
+work=${PIXREMAP_DEBIAN_DIR:-$root/build-debian}
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+rm -rf "$work"
+mkdir -p "$work"
+
+fail() {
+    echo "debian: $*" >&2
+    exit 1
+}
+seconds() { echo $((SECONDS - $1)); }
+
+# A copy of the committed sources (with the working tree's edits), in DIR.
+copy_sources() {
+    mkdir -p "$1"
+    git -C "$root" ls-files -z | (cd "$root" && tar --null -T - -cf -) | tar -xf - -C "$1"
+}
+
+version=$(dpkg-parsechangelog -l "$root/debian/changelog" -S Version)
+arch=$(dpkg --print-architecture)
+
+start=$SECONDS
+copy_sources "$work/one/pixremap"
+(cd "$work/one/pixremap" && umask 022 &&
+    TZ=UTC LC_ALL=C.UTF-8 DEB_BUILD_OPTIONS="parallel=$(nproc)" dpkg-buildpackage -us -uc) \
+    >"$work/one.log" 2>&1 || { tail -n 80 "$work/one.log" >&2; fail "dpkg-buildpackage failed (build-debian/one.log)"; }
+tests=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$work/one.log")
+[ -n "$tests" ] || fail "the build ran no tests"
+echo "debian: built the source and binary packages, $tests tests passed during the build ($(seconds "$start") s)"
+
+start=$SECONDS
+lintian --pedantic --display-info --fail-on error,warning \
+    "$work/one/pixremap_${version}_$arch.changes" >"$work/lintian.log" 2>&1 ||
+    { cat "$work/lintian.log" >&2; fail "lintian found errors or warnings"; }
+tags=$(grep -v 'running with root privileges' "$work/lintian.log" || true)
+echo "debian: lintian: no errors or warnings ($(seconds "$start") s)${tags:+; pedantic and informational tags:}"
+[ -z "$tags" ] || echo "$tags" | sed 's/^/    /'
+
+start=$SECONDS
+copy_sources "$work/two/elsewhere/pixremap-$version"
+(cd "$work/two/elsewhere/pixremap-$version" && umask 077 &&
+    TZ=Pacific/Kiritimati LC_ALL=C DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)" \
+        dpkg-buildpackage -us -uc -b -Pnocheck) \
+    >"$work/two.log" 2>&1 || { tail -n 80 "$work/two.log" >&2; fail "the second dpkg-buildpackage failed"; }
+compared=0
+for deb in "$work"/one/*.deb; do
+    name=${deb##*/}
+    cmp "$deb" "$work/two/elsewhere/$name" || fail "$name differs between two builds of the same sources"
+    compared=$((compared + 1))
+done
+[ "$compared" -ge 1 ] || fail "no .deb to compare"
+echo "debian: reproducible: a second build, elsewhere, later, under umask 077, another time zone and locale, gave the same $compared .deb files byte for byte ($(seconds "$start") s)"
+
+start=$SECONDS
+installed_before=$(dpkg-query -W -f='${Status}' pixremap 2>/dev/null | grep -c 'ok installed' || true)
+status=0
+"${as_root[@]}" autopkgtest "$work/one/pixremap_${version}_$arch.deb" "$work/one/pixremap/" -- null \
+    >"$work/autopkgtest.log" 2>&1 || status=$?
+if [ "$installed_before" -eq 0 ]; then
+    "${as_root[@]}" dpkg --purge pixremap >/dev/null 2>&1 || true
+fi
+[ "$status" -eq 0 ] || { cat "$work/autopkgtest.log" >&2; fail "the autopkgtests failed"; }
+summary=$(sed -n '/@@@@ summary$/,/^autopkgtest/{/@@@@ summary$/d; /^autopkgtest/d; p}' "$work/autopkgtest.log" |
+    tr -s ' ' | paste -s -d ',')
+echo "debian: autopkgtest: $summary, the package purged after ($(seconds "$start") s)"
