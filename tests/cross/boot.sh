@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# boot.sh ARCH BUILD_DIR OUT: boots Debian's own kernel for ARCH under
-# qemu-system with a small initramfs (ARCH's busybox-static, pixremap and
-# confine_test from BUILD_DIR with their libraries from ARCH's sysroot, and
-# the input files), which runs confine_test, then pixremap, confined, on
+# boot.sh ARCH BUILD_DIR OUT [TOOL]: boots Debian's own kernel for ARCH
+# under qemu-system with a small initramfs (ARCH's busybox-static,
+# confine_test from BUILD_DIR and pixremap, TOOL or BUILD_DIR's, with their
+# libraries from ARCH's sysroot, and the input files), which runs confine_test, then pixremap, confined, on
 # every input (results.sh), and powers off. Writes results.sh's lines to
 # OUT; the whole console goes to OUT.log. Fails if the boot doesn't get
 # through, or confine_test fails there.
@@ -14,6 +14,7 @@ set -euo pipefail
 arch=$1
 build=$(realpath "$2")
 out=$3
+tool=${4:-$build/pixremap}
 arch_setup "$arch"
 [ -n "$kernel" ] || { echo "boot.sh: no kernel to boot for $arch" >&2; exit 2; }
 sysroot=$cross_dir/$arch/sysroot
@@ -64,7 +65,8 @@ with_libraries() {
         fi
     done
 }
-cp "$build/pixremap" "$build/tests/confine_test" "$tree/pixremap/"
+cp "$tool" "$tree/pixremap/pixremap"
+cp "$build/tests/confine_test" "$tree/pixremap/"
 with_libraries "$tree/pixremap/pixremap" "$tree/pixremap/confine_test"
 
 list_inputs >"$tree/inputs.txt"

@@ -6,15 +6,19 @@
 #  1. the libraries of ARCH, unpacked into a sysroot (sysroot.sh);
 #  2. everything the build makes (tool, tests, fuzz replays, benchmarks),
 #     cross-built with Debian's cross compiler and warnings as errors;
-#  3. i386, which an x86-64 kernel runs itself: the whole test suite but
+#  3. the Debian package, cross-built the Debian way (dpkg-buildpackage -a
+#     ARCH -Pcross,nocheck, its build dependencies for ARCH installed with
+#     apt-get build-dep) and unpacked: the tool the runs below use;
+#  4. i386, which an x86-64 kernel runs itself: the whole test suite but
 #     the slow group and packaging, confinement included;
 #     the others: the tests that run in one process (the byte maps, the
 #     PNG writer held to stb_image_write, the decoder in memory) under
 #     qemu-user, then boot.sh: ARCH's own Debian kernel under qemu-system,
-#     running confine_test and pixremap, confined, on every input;
-#  4. pixremap's exit status, message and both outputs' SHA-256 on every
-#     input, which must be those of the amd64 build in build/, line for
-#     line.
+#     running confine_test and the packaged pixremap, confined, on every
+#     input;
+#  5. the packaged pixremap's exit status, message and both outputs'
+#     SHA-256 on every input, which must be those of the amd64 build in
+#     build/, line for line.
 #
 # Run as root (or with sudo at hand): it adds the architectures to dpkg's
 # list. Needs the packages of scripts/packages.sh's cross_packages
@@ -56,6 +60,24 @@ compare() {
 }
 
 seconds() { echo $((SECONDS - $1)); }
+
+# The Debian package for ARCH, cross-built from a copy of the committed
+# sources in DIR/package and unpacked into DIR/installed.
+package_for() {
+    local arch=$1 dir=$2 as_root=()
+    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+    rm -rf "$dir/package" "$dir/installed"
+    mkdir -p "$dir/package/pixremap"
+    git -C "$root" ls-files -z | (cd "$root" && tar --null -T - -cf -) | tar -xf - -C "$dir/package/pixremap"
+    (cd "$dir/package/pixremap" &&
+        DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get build-dep -y -qq -a "$arch" -P cross,nocheck ./ &&
+        DEB_BUILD_OPTIONS="nocheck parallel=$jobs" dpkg-buildpackage -a "$arch" -Pcross,nocheck -us -uc -b) \
+        >"$dir/package.log" 2>&1 || { cat "$dir/package.log" >&2; exit 1; }
+    deb=$(ls "$dir"/package/pixremap_*_"$arch".deb)
+    lintian --fail-on error,warning "$deb" >>"$dir/package.log" 2>&1 ||
+        { cat "$dir/package.log" >&2; echo "$arch: lintian found errors or warnings" >&2; exit 1; }
+    dpkg-deb -x "$deb" "$dir/installed"
+}
 # "401 tests passed", from CTest's summary.
 passed() { sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1 tests passed/p' "$1"; }
 
@@ -71,6 +93,10 @@ for arch in "$@"; do
         { cat "$dir/configure.log" >&2; exit 1; }
     cmake --build "$dir/build" -j "$jobs" >"$dir/build.log" 2>&1 || { cat "$dir/build.log" >&2; exit 1; }
     echo "$arch: built everything with warnings as errors ($(seconds "$start") s)"
+    start=$SECONDS
+    package_for "$arch" "$dir"
+    tool=$dir/installed/usr/bin/pixremap
+    echo "$arch: packaged with dpkg-buildpackage -a $arch -Pcross,nocheck: ${deb##*/}, lintian-clean ($(seconds "$start") s)"
 
     start=$SECONDS
     if [ -z "$kernel" ]; then
@@ -79,14 +105,13 @@ for arch in "$@"; do
             { cat "$dir/ctest.log" >&2; exit 1; }
         echo "$arch: $(passed "$dir/ctest.log") ($(seconds "$start") s)"
         start=$SECONDS
-        sh "$root/tests/cross/results.sh" "$dir/build/pixremap" "$root/tests" "$cross_dir/inputs.txt" \
-            >"$dir/results"
+        sh "$root/tests/cross/results.sh" "$tool" "$root/tests" "$cross_dir/inputs.txt" >"$dir/results"
     else
         ctest --test-dir "$dir/build" --output-on-failure -j "$jobs" -L in_process >"$dir/ctest.log" 2>&1 ||
             { cat "$dir/ctest.log" >&2; exit 1; }
         echo "$arch: $(passed "$dir/ctest.log") under qemu-user ($(seconds "$start") s)"
         start=$SECONDS
-        "$root/tests/cross/boot.sh" "$arch" "$dir/build" "$dir/results"
+        "$root/tests/cross/boot.sh" "$arch" "$dir/build" "$dir/results" "$tool"
         echo "$arch: booted $(sed -n 's/^boot: \([^ ]*\) \(.*\)/Linux \2 (\1)/p' "$dir/results.log"), confine_test passed ($(seconds "$start") s)"
     fi
     compare "$arch" "$dir/results"
