@@ -3,8 +3,9 @@
 # checks packages:
 #
 #  1. the source and binary packages, built with dpkg-buildpackage from a
-#     copy of the committed sources, the test suite running during the
-#     build (its slow group excluded);
+#     copy of the committed sources (their build dependencies installed
+#     with apt-get build-dep), the test suite running during the build
+#     (its slow group excluded);
 #  2. lintian on both: no error or warning (pedantic and informational
 #     tags are shown, and said in the README);
 #  3. a second build of the same sources, with nocheck, in another
@@ -42,6 +43,9 @@ arch=$(dpkg --print-architecture)
 
 start=$SECONDS
 copy_sources "$work/one/pixremap"
+# The build dependencies, as debian/control names them.
+(cd "$work/one/pixremap" && DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get build-dep -y -qq ./) \
+    >"$work/build-dep.log" 2>&1 || { cat "$work/build-dep.log" >&2; fail "apt-get build-dep failed"; }
 (cd "$work/one/pixremap" && umask 022 &&
     TZ=UTC LC_ALL=C.UTF-8 DEB_BUILD_OPTIONS="parallel=$(nproc)" dpkg-buildpackage -us -uc) \
     >"$work/one.log" 2>&1 || { tail -n 80 "$work/one.log" >&2; fail "dpkg-buildpackage failed (build-debian/one.log)"; }
