@@ -76,6 +76,29 @@ TEST(confinement, allows_what_decoding_needs)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
+// Once the header is read, the processor-time budget replaces the fixed
+// allowance of 8 seconds that confinement starts with, above it as well as
+// below, but never past the run's own soft limit.
+TEST(confinement, the_time_budget_replaces_the_fixed_allowance)
+{
+    struct time_case {
+        std::uint64_t budget;
+        rlim_t run_soft, soft, hard;  // the run's limit, and the limits wanted after
+    };
+    for (const time_case c : {time_case{200, RLIM_INFINITY, 200, 201}, time_case{3, RLIM_INFINITY, 3, 4},
+                              time_case{200, 2, 2, 201}}) {
+        const int status = confined([c](int, int) {
+            limit_decoder_time(c.budget, c.run_soft);
+            rlimit now;
+            if (getrlimit(RLIMIT_CPU, &now) != 0)
+                return 1;
+            return now.rlim_cur == c.soft && now.rlim_max == c.hard ? 0 : 2;
+        });
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "budget " << c.budget << ", run's limit " << c.run_soft << ": status " << status;
+    }
+}
+
 // Each attempt returns 0 if it got what it asked for.
 TEST(confinement, kills_anything_else)
 {

@@ -8,11 +8,13 @@
 //   1. confines itself (confine_decoder): no core dumps, no capabilities,
 //      a fixed processor-time limit, and a seccomp filter under which it
 //      may only read the input, write its reports, manage its own memory
-//      (never executable), lower its processor-time and address-space
-//      limits and exit; any other system call kills it with SIGSYS;
+//      (never executable), set its processor-time and address-space limits
+//      within the hard limits it has and exit; any other system call kills it with SIGSYS;
 //   2. reads the first MiB and from it the size the file declares, and
 //      limits its memory and processor time in proportion (reported to the
-//      parent, so it can explain a stop);
+//      parent, so it can explain a stop): the processor-time limit, the
+//      fixed allowance until then, is raised to the budget, never past the
+//      run's own limit (ulimit -t) or the hard limit step 1 left;
 //   3. decodes, copies the pixels into the shared memory and reports the
 //      image's size.
 //
@@ -308,6 +310,10 @@ std::string mebibytes(std::uint64_t bytes)
 {
     // Named apart from the tool in ps, top and profiles.
     prctl(PR_SET_NAME, "pixremap-decode");
+    // The run's own processor-time limit (ulimit -t), which the budget
+    // never passes.
+    rlimit run_time = {RLIM_INFINITY, RLIM_INFINITY};
+    getrlimit(RLIMIT_CPU, &run_time);
     if (!confine_decoder(input_fd, report_fd))
         fail(report_fd, "the decoder could not be confined (seccomp is not available)");
 
@@ -339,7 +345,7 @@ std::string mebibytes(std::uint64_t bytes)
     const std::uint64_t memory = decoder_memory_budget(declared);
     const std::uint64_t seconds = decoder_time_budget(declared);
     codec_limit_memory(memory);
-    lower_limit(RLIMIT_CPU, seconds, seconds + 1);
+    limit_decoder_time(seconds, run_time.rlim_cur);
 #ifndef PIXREMAP_ADDRESS_SANITIZER
     // The kernel's own cap behind the decoder's count.
     lower_limit(RLIMIT_AS, memory + address_space_slack, memory + address_space_slack);
@@ -473,6 +479,17 @@ bool confine_decoder(int input_fd, int report_fd)
     lower_limit(RLIMIT_CPU, time_allowance, time_allowance + largest_declared / image_bytes_per_second + 1);
     drop_capabilities();
     return install_filter(input_fd, report_fd);
+}
+
+void limit_decoder_time(std::uint64_t seconds, std::uint64_t run_soft)
+{
+    rlimit now;
+    if (prlimit(0, RLIMIT_CPU, nullptr, &now) != 0)
+        return;
+    rlimit value;
+    value.rlim_max = std::min<std::uint64_t>(seconds + 1, now.rlim_max);
+    value.rlim_cur = std::min<std::uint64_t>({seconds, run_soft, value.rlim_max});
+    prlimit(0, RLIMIT_CPU, &value, nullptr);
 }
 
 std::uint64_t decoder_memory_budget(const image_header *declared)
