@@ -9,7 +9,8 @@
 //      a fixed processor-time limit, and a seccomp filter under which it
 //      may only read the input, write its reports, manage its own memory
 //      (never executable), set its processor-time and address-space limits
-//      within the hard limits it has and exit; any other system call kills it with SIGSYS;
+//      within the hard limits it has and exit; any other system call kills
+//      it with SIGSYS;
 //   2. reads the first MiB and from it the size the file declares, and
 //      limits its memory and processor time in proportion (reported to the
 //      parent, so it can explain a stop): the processor-time limit, the
@@ -25,9 +26,9 @@
 // produce, 2 GiB (less where an address-space limit won't allow that), and
 // costs only the pages the image fills; it is an anonymous mapping rather
 // than a memory file, so that a file-size limit meant for the outputs can't
-// stop the hand-back. Nothing the child says is trusted beyond
-// what can be checked: the sizes must be an image the reservation holds, and
-// the child's words are shown only as printable text.
+// stop the hand-back. Nothing the child says is trusted beyond what can be
+// checked: the sizes must be an image the reservation holds, and the
+// child's words are shown only as printable text.
 #include "decode/load.h"
 #include "decode/load_internal.h"
 

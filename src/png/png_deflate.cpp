@@ -399,9 +399,9 @@ template <bool chained>
         return find_match(z, i, hash, limit);
 }
 
-// Encodes the positions from z->encoded_to up to `stop` (a window offset; the data
-// they look at is in the window), with the buckets or, `chained`, the
-// chains.
+// Encodes the positions from z->encoded_to up to `stop` (a window offset;
+// the data they look at is in the window), with the buckets or, `chained`,
+// the chains.
 template <bool chained>
 void encode(png_deflate *z, std::size_t stop)
 {

@@ -76,7 +76,7 @@ struct candidates {
 
 struct portable_bucket_kernels {
     [[gnu::always_inline]] static candidates compare_bucket(const png_deflate_bucket &b, unsigned count,
-                                                         std::int32_t lowest, std::uint32_t head)
+                                                            std::int32_t lowest, std::uint32_t head)
     {
         candidates c = {0, 0, 0};
         for (unsigned j = 0; j < deflate_bucket_size; ++j) {

@@ -4,8 +4,8 @@
 // vector block can load the pixel to its left, one byte at a time; whole
 // blocks, where the build has vector kernels for the processor (x86-64: 16
 // bytes with SSE2, 32 with AVX2 where the processor has it; see
-// arch/x86/png_filter_x86.h); and the bytes after the last whole block, one at a
-// time. Elsewhere the one-byte form, the definition, does the whole row.
+// arch/x86/png_filter_x86.h); and the bytes after the last whole block, one
+// at a time. Elsewhere the one-byte form, the definition, does the whole row.
 #include "png/png_filter.h"
 #include "png/png_filter_internal.h"
 

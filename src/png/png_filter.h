@@ -3,8 +3,9 @@
 //
 // A row of `bytes` bytes with `channels` bytes a pixel (8-bit samples) is
 // filtered byte by byte from x (the byte), a (the byte one pixel to the
-// left), b (the byte above) and c (above and to the left); bytes left of the row are 0, and so is the
-// whole row above the first row (`above` null). The filtered byte, modulo
+// left), b (the byte above) and c (above and to the left); bytes left of
+// the row are 0, and so is the whole row above the first row (`above`
+// null). The filtered byte, modulo
 // 256, is
 //
 //     0 none  x          1 sub  x - a          2 up  x - b
@@ -15,8 +16,8 @@
 // zero row, and with "Paeth" as with sub, and writes the chosen number 0-4
 // as the row's filter byte either way.
 //
-// png_filter_costs(row, above, bytes, channels, costs) sets costs[f] to the sum
-// over the row of |filtered byte| under filter f, the byte taken as a
+// png_filter_costs(row, above, bytes, channels, costs) sets costs[f] to the
+// sum over the row of |filtered byte| under filter f, the byte taken as a
 // signed char: stb_image_write's estimate, whose smallest value (the first
 // filter to reach it) chooses the row's filter. 64-bit, so rows of any
 // length are summed exactly.

@@ -8,8 +8,8 @@
 // every offset into it fits, on 32-bit machines too.
 //
 // Where the build has vector kernels for the processor (x86-64: see
-// arch/x86/remap_x86.h) the whole blocks go through them, and the bytes after
-// the last block through the portable loop here; elsewhere the portable
+// arch/x86/remap_x86.h) the whole blocks go through them, and the bytes
+// after the last block through the portable loop here; elsewhere the portable
 // loop does all, which the compiler vectorises as far as it can. The bytes
 // that are not colour samples (alpha) are put back unchanged either way.
 #include "remap/remap.h"
@@ -23,9 +23,8 @@
 namespace {
 
 // Maps the first `colour` samples of each of `pixels` pixels of `channels`
-// samples, one byte at a time: the portable form of the
-// pass. The map is a template argument, so that each loop has its map
-// inlined.
+// samples, one byte at a time: the portable form of the pass. The map is a
+// template argument, so that each loop has its map inlined.
 template <byte_map map, int channels, int colour>
 void remap_portable(unsigned char *data, std::size_t pixels)
 {

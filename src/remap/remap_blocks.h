@@ -59,8 +59,8 @@ typename ops::vec bit_block(typename ops::vec v)
     return O::or_(O::and_(v, O::set8(0xAA)), O::and_(O::slli16(v, 2), O::set8(0x54)));
 }
 
-// Which bytes of a block are colour samples: all for strides 1 and 3, every
-// other one for 2, three of every four for 4.
+// Which bytes of a block are colour samples: all for 1 and 3 channels,
+// every other one for 2, three of every four for 4.
 template <class ops, int channels>
 typename ops::vec colour_bytes()
 {

@@ -13,7 +13,7 @@ namespace {
 
 struct sse2_bucket_kernels {
     [[gnu::always_inline]] static candidates compare_bucket(const png_deflate_bucket &b, unsigned count,
-                                                         std::int32_t lowest, std::uint32_t head)
+                                                            std::int32_t lowest, std::uint32_t head)
     {
         const __m128i floor = _mm_set1_epi32(lowest - 1);
         const __m128i four = _mm_set1_epi32(static_cast<int>(head));
