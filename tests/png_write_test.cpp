@@ -14,6 +14,7 @@
 #include "decode/load_internal.h"
 #include "memory_png.h"
 #include "png/png_deflate.h"
+#include "png/png_deflate_kernels.h"
 #include "png/png_filter.h"
 #include "png/png_filter_internal.h"
 #include "remap/remap.h"
@@ -98,29 +99,18 @@ void repeat(bytes *data, std::size_t from, std::size_t to, std::size_t length)
     std::copy(data->begin() + from, data->begin() + from + length, data->begin() + to);
 }
 
-// stb_image_write's hash of the 3 bytes at a position, into its 16384
-// buckets: needed to build sequences that share a bucket.
-unsigned stb_bucket(unsigned b0, unsigned b1, unsigned b2)
-{
-    std::uint32_t hash = b0 + (b1 << 8) + (b2 << 16);
-    hash ^= hash << 3;
-    hash += hash >> 5;
-    hash ^= hash << 4;
-    hash += hash >> 17;
-    hash ^= hash << 25;
-    hash += hash >> 6;
-    return hash & 16383;
-}
-
 // `count` different 3-byte sequences that share one bucket.
 std::vector<bytes> colliding_triples(std::size_t count)
 {
     std::vector<bytes> found;
-    const unsigned bucket = stb_bucket(1, 2, 3);
-    for (unsigned v = 0; v < (1u << 24) && found.size() < count; ++v)
-        if (stb_bucket(v & 255, v >> 8 & 255, v >> 16) == bucket)
-            found.push_back({static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                             static_cast<unsigned char>(v >> 16)});
+    const unsigned char first[3] = {1, 2, 3};
+    const std::uint32_t bucket = stb_hash(first);
+    for (unsigned v = 0; v < (1u << 24) && found.size() < count; ++v) {
+        const unsigned char triple[3] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                                         static_cast<unsigned char>(v >> 16)};
+        if (stb_hash(triple) == bucket)
+            found.emplace_back(triple, triple + 3);
+    }
     return found;
 }
 
