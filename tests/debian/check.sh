@@ -7,7 +7,12 @@
 #     with apt-get build-dep), the test suite running during the build
 #     (its slow group excluded);
 #  2. lintian on both: no error or warning (pedantic and informational
-#     tags are shown, and said in the README);
+#     tags are shown); and what the binary package holds: the tool, its
+#     manual page, changelog, copyright and examples and nothing else,
+#     Depends computed from the binary (libc6, libseccomp2, libdeflate0;
+#     libstdc++6 exactly when the tool links the shared C++ runtime; never
+#     libstb, which is compiled in), Built-Using naming libstb, and the
+#     unpacked tool making the packaged examples' outputs byte for byte;
 #  3. a second build of the same sources, with nocheck, in another
 #     directory, later, under another umask, time zone and locale: every
 #     .deb must be byte for byte the first build's;
@@ -60,6 +65,38 @@ lintian --pedantic --display-info --fail-on error,warning \
 tags=$(grep -v 'running with root privileges' "$work/lintian.log" || true)
 echo "debian: lintian: no errors or warnings ($(seconds "$start") s)${tags:+; pedantic and informational tags:}"
 [ -z "$tags" ] || echo "$tags" | sed 's/^/    /'
+
+deb=$work/one/pixremap_${version}_$arch.deb
+unpacked=$work/unpacked
+dpkg-deb -x "$deb" "$unpacked"
+held=$(cd "$unpacked" && find . -type f | sort)
+wanted="./usr/bin/pixremap
+./usr/share/doc/pixremap/changelog.gz
+./usr/share/doc/pixremap/copyright
+./usr/share/doc/pixremap/examples/default.png
+./usr/share/doc/pixremap/examples/outfirst.png
+./usr/share/doc/pixremap/examples/outsecond.png
+./usr/share/man/man1/pixremap.1.gz"
+[ "$held" = "$wanted" ] || fail "the package holds $(echo $held), not $(echo $wanted)"
+depends=$(dpkg-deb -f "$deb" Depends)
+for needed in libc6 libseccomp2 libdeflate0; do
+    grep -qw "$needed" <<<"$depends" || fail "Depends lacks $needed: $depends"
+done
+if objdump -p "$unpacked/usr/bin/pixremap" | grep -q 'NEEDED *libstdc++'; then
+    grep -qw 'libstdc++6' <<<"$depends" || fail "Depends lacks libstdc++6: $depends"
+else
+    ! grep -q 'libstdc++' <<<"$depends" || fail "Depends names libstdc++6, which is linked in: $depends"
+fi
+! grep -q 'libstb' <<<"$depends" || fail "Depends names libstb, which is compiled in: $depends"
+built_using=$(dpkg-deb -f "$deb" Built-Using)
+grep -qx 'libstb (= .*)' <<<"$built_using" || fail "Built-Using does not name libstb: $built_using"
+examples=$unpacked/usr/share/doc/pixremap/examples
+(cd "$work" && mkdir run && cp "$examples/default.png" run/ && cd run && "$unpacked/usr/bin/pixremap" default.png) ||
+    fail "the packaged tool failed on the example image"
+for name in outfirst.png outsecond.png; do
+    cmp -s "$examples/$name" "$work/run/$name" || fail "the packaged tool's $name is not the packaged example's"
+done
+echo "debian: the package holds the tool, its manual page, changelog, copyright and examples; Depends: $depends; Built-Using: $built_using"
 
 start=$SECONDS
 copy_sources "$work/two/elsewhere/pixremap-$version"
