@@ -91,7 +91,16 @@ INSTANTIATE_TEST_SUITE_P(
                     format_case{"image_rle.pic", 4}, format_case{"rgb.pic", 3},
                     format_case{"rgb.ppm", 3},
                     format_case{"grey.pgm", 1}, format_case{"rgb16.ppm", 3},
-                    format_case{"grey16.pgm", 1}),
+                    format_case{"grey16.pgm", 1},
+                    // Decoded larger than their headers declare.
+                    format_case{"trns_grey1.png", 2}, format_case{"trns_grey8.png", 2},
+                    format_case{"trns_grey16.png", 2}, format_case{"trns_rgb8.png", 4},
+                    format_case{"topdown_1.bmp", 3}, format_case{"topdown_4.bmp", 3},
+                    format_case{"topdown_8.bmp", 3}, format_case{"topdown_16.bmp", 3},
+                    format_case{"topdown_24.bmp", 3}, format_case{"topdown_32.bmp", 3},
+                    format_case{"v4_masks.bmp", 3}, format_case{"v4_masks_alpha.bmp", 4},
+                    format_case{"v5_masks.bmp", 3}, format_case{"v5_masks_alpha.bmp", 4},
+                    format_case{"rgba_partial.psd", 4}, format_case{"rle.hdr", 3}),
     [](const testing::TestParamInfo<format_case> &param) { return test_name_of(param.param.file); });
 
 using decoding = temp_dir_fixture<>;

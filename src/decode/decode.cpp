@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 
@@ -260,6 +261,10 @@ bool decode_header(const decode_input &in, image_header *header)
     if (!codec_info(in.data + in.start, in.end - in.start, &h.width, &h.height, &h.channels,
                     &h.sample_bytes))
         return false;
+    // A bitmap stored top row first gives its height as a negative number,
+    // and the decoder reports it as stored; the image has that many rows.
+    if (h.height < 0)
+        h.height = h.height == INT_MIN ? INT_MAX : -h.height;
     *header = h;
     return true;
 }

@@ -37,7 +37,10 @@ struct decode_input {
     int error = 0;                        // the errno of a failed read
 };
 
-// What a file's header declares.
+// What a file's header declares: its width and height in pixels (a
+// top-down bitmap's negative height counted as rows), and its channels as
+// the header gives them, which the decoded image may exceed by an alpha
+// channel (a PNG's transparent colour, a bitmap's alpha mask).
 struct image_header {
     int width = 0, height = 0, channels = 0;
     int sample_bytes = 1;  // 1, 2 for 16-bit files, 4 for HDR (decoded through floats)

@@ -17,7 +17,8 @@
 //      fixed allowance until then, is raised to the budget, never past the
 //      run's own limit (ulimit -t) or the hard limit step 1 left;
 //   3. decodes, copies the pixels into the shared memory and reports the
-//      image's size.
+//      image's size: the size the decoder made, which may be larger than
+//      the header's (a PNG's transparent colour adds an alpha channel).
 //
 // The parent reads the reports until the pipe closes, collects the child,
 // and keeps the part of the shared memory that holds the image: the pixels
@@ -26,9 +27,13 @@
 // produce, 2 GiB (less where an address-space limit won't allow that), and
 // costs only the pages the image fills; it is an anonymous mapping rather
 // than a memory file, so that a file-size limit meant for the outputs can't
-// stop the hand-back. Nothing the child says is trusted beyond what can be
-// checked: the sizes must be an image the reservation holds, and the
-// child's words are shown only as printable text.
+// stop the hand-back. Once the header is read, the child cuts its own view
+// of it to the declared image, leaving the rest of the address space to the
+// decoder, and grows the view again (mremap, over the same shared pages)
+// if the decoded image is larger. Nothing the child says is trusted beyond
+// what can be checked: the sizes must be an image with pixels and 1 to 4
+// channels that the reservation holds and the decoder's memory budget
+// allowed, and the child's words are shown only as printable text.
 #include "decode/load.h"
 #include "decode/load_internal.h"
 
@@ -328,19 +333,23 @@ std::string mebibytes(std::uint64_t bytes)
     report.kind = decoder_report::header_read;
     report.sized = decode_header(in, &report.header);
     const image_header *declared = report.sized ? &report.header : nullptr;
+    // The child's view of the hand-back: all of the reservation until the
+    // header is read, then the image the file declares.
+    std::size_t view = reserved;
     if (declared) {
-        // The reservation is cut to the image the file declares, so that the
-        // rest of the address space (under a limit, all there is) is the
-        // decoder's to work in.
+        // The view is cut to the image the file declares (at least a page,
+        // which the view grows from if the decoder makes more), so that
+        // the rest of the address space (under a limit, all there is) is
+        // the decoder's to work in.
         const std::uint64_t image =
             image_samples(declared->width, declared->height, std::clamp(declared->channels, 1, 4));
         if (image > reserved)
             fail(report_fd, "the image needs " + mebibytes(image) + " and this run can map only " +
                                 mebibytes(reserved) + " for it (is there an address-space limit?)");
-        const std::size_t kept = page_rounded(static_cast<std::size_t>(image));
-        if (kept < reserved) {
-            munmap(shared + kept, reserved - kept);
-            reserved = kept;
+        const std::size_t kept = page_rounded(std::max<std::size_t>(static_cast<std::size_t>(image), 1));
+        if (kept < view) {
+            munmap(shared + kept, view - kept);
+            view = kept;
         }
     }
     const std::uint64_t memory = decoder_memory_budget(declared);
@@ -358,9 +367,20 @@ std::string mebibytes(std::uint64_t bytes)
     if (!pixels)
         fail(report_fd, reason);
 
+    // The image the decoder made may be larger than the one the header
+    // declares: a PNG with a transparent colour (tRNS) gains an alpha
+    // channel, and a bitmap's colour masks can add one. The view grows to
+    // it, over the same shared memory, as far as the reservation goes.
     const std::uint64_t size = image_samples(width, height, channels);
     if (size > reserved)
-        fail(report_fd, "the decoder made a larger image than the file declares");
+        fail(report_fd, "the image needs " + mebibytes(size) + " and this run can map only " +
+                            mebibytes(reserved) + " for it (is there an address-space limit?)");
+    if (size > view) {
+        void *grown = mremap(shared, view, page_rounded(static_cast<std::size_t>(size)), MREMAP_MAYMOVE);
+        if (grown == MAP_FAILED)
+            fail(report_fd, "cannot hand back the image (" + mebibytes(size) + "): " + std::strerror(errno));
+        shared = static_cast<unsigned char *>(grown);
+    }
     std::memcpy(shared, pixels, static_cast<std::size_t>(size));
 
     report = decoder_report{};
@@ -569,10 +589,21 @@ unsigned char *load_image(const char *path, int *width, int *height, int *channe
         return give_up(decoder_words(last.reason, sizeof last.reason));
     if (last.kind != decoder_report::image_ready || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return give_up(explain_end(status, usage, header, given_time));
+    // The child is held to the image it says it made: one that has pixels
+    // and 1 to 4 channels, fits the shared memory, and could have been
+    // made within the memory the decoder was allowed.
     const int w = last.width, h = last.height, c = last.channels;
     const std::uint64_t size = image_samples(w, h, c);
-    if (w <= 0 || h <= 0 || c < 1 || c > 4 || size > reserved)
-        return give_up("the decoder handed back an inconsistent image");
+    const std::string made = "the decoder handed back a " + std::to_string(w) + "x" + std::to_string(h) +
+                             " image of " + std::to_string(c) + " channels, ";
+    if (w <= 0 || h <= 0)
+        return give_up(made + "which has no pixels");
+    if (c < 1 || c > 4)
+        return give_up(made + "which no PNG can hold");
+    if (size > reserved)
+        return give_up(made + "larger than the " + mebibytes(reserved) + " reserved for it");
+    if (size > decoder_memory_budget(header.sized ? &header.header : nullptr))
+        return give_up(made + "larger than the memory it was allowed");
 
     const std::size_t kept = page_rounded(static_cast<std::size_t>(size));
     if (kept < reserved)
