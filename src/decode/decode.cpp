@@ -18,6 +18,9 @@
 #include <cstring>
 
 #include <unistd.h>
+#if defined(__i386__)
+#include <fpu_control.h>
+#endif
 
 #include "decode/codec.h"
 #include "image.h"
@@ -196,6 +199,31 @@ void mend_os2_palette(decode_input *in)
     in->end = mended_size;
 }
 
+// stb_image 2.27's PSD reader takes Photoshop's white matte out of partly
+// transparent pixels in float arithmetic, pixel * (1/a) + 255 * (1 - 1/a),
+// and truncates the result to a byte. Every machine with float arithmetic
+// of its own rounds each step to float; i386, whose baseline has no SSE2,
+// works on the x87 in extended precision, and some samples come out one
+// lower or higher there. So a PSD is decoded with the x87 rounding to
+// single precision, which gives every step float's rounding; other
+// formats keep the x87 as it was, so that the HDR tone curve's pow is
+// taken at double precision as everywhere else.
+#if defined(__i386__)
+bool is_psd(const decode_input &in)
+{
+    return in.end - in.start >= 4 && std::memcmp(in.data + in.start, "8BPS", 4) == 0;
+}
+
+fpu_control_t x87_round_to_float()
+{
+    fpu_control_t before;
+    _FPU_GETCW(before);
+    fpu_control_t single = (before & ~_FPU_EXTENDED) | _FPU_SINGLE;
+    _FPU_SETCW(single);
+    return before;
+}
+#endif
+
 void pack_rgba_to_rgb(unsigned char *pixels, int w, int h)
 {
     const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
@@ -277,8 +305,16 @@ unsigned char *decode_pixels(decode_input *in, int *width, int *height, int *cha
     const bool wide = is_16_bit_pnm(*in);
     const bool pic = is_pic(*in);
     const char *why = nullptr;
+#if defined(__i386__)
+    const bool psd = is_psd(*in);
+    fpu_control_t x87 = psd ? x87_round_to_float() : 0;
+#endif
     auto *pixels = static_cast<unsigned char *>(
         codec_decode(&callbacks, in, wide, pic ? 4 : 0, &w, &h, &c, &why));
+#if defined(__i386__)
+    if (psd)
+        _FPU_SETCW(x87);
+#endif
     if (!pixels) {
         *reason = in->error ? std::strerror(in->error) : why;
         return nullptr;
