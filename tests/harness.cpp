@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "remap/remap.h"
 #include "stb_image.h"
 #include "stb_write.h"
 
@@ -262,6 +263,25 @@ std::string stb_png(const unsigned char *pixels, int width, int height, int chan
     std::string bytes = png ? std::string(reinterpret_cast<char *>(png), static_cast<std::size_t>(size)) : "";
     std::free(png);
     return bytes;
+}
+
+void expect_run_ends_as(const fs::path &dir, const fs::path &file, const decoded &input)
+{
+    const run_result run = run_pixremap(dir, {file.string()});
+    if (!input.error.empty()) {
+        EXPECT_EQ(run.status, 1) << "refused by the reference (" << input.error << "), not by pixremap";
+        EXPECT_EQ(run.err.rfind("pixremap: cannot read '" + file.string() + "': ", 0), 0u) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_TRUE(list_dir(dir).empty());
+        return;
+    }
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const auto first = apply_map(input.pixels, input.channels, digit_remap);
+    const auto second = apply_map(first, input.channels, bit_remap);
+    EXPECT_TRUE(read_file(dir / "outfirst.png") == stb_png(first.data(), input.width, input.height, input.channels));
+    EXPECT_TRUE(read_file(dir / "outsecond.png") == stb_png(second.data(), input.width, input.height, input.channels));
+    EXPECT_TRUE(libpng_decode(dir / "outsecond.png").pixels == second);
 }
 
 std::vector<unsigned char> apply_map(std::vector<unsigned char> pixels, int channels,

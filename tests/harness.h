@@ -82,6 +82,13 @@ decoded pnm_decode(const fs::path &file);
 // bytes every output is held to.
 std::string stb_png(const unsigned char *pixels, int width, int height, int channels);
 
+// Runs pixremap on file in dir and holds the run to the end `input` calls
+// for: where input was decoded (its error empty), exit 0, nothing said,
+// and both outputs, byte for byte, what stb_image_write makes of the maps
+// applied to it; where it was refused, exit 1, one "cannot read" line
+// naming the file, and nothing written.
+void expect_run_ends_as(const fs::path &dir, const fs::path &file, const decoded &input);
+
 // pixels with the colour samples passed through map (red, green and blue of
 // 3- and 4-channel pixels, grey of 1- and 2-channel ones), the rest as is.
 std::vector<unsigned char> apply_map(std::vector<unsigned char> pixels, int channels,
