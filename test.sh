@@ -26,6 +26,11 @@ build_in() {
 
 echo "== tests"
 build_in build
+if [ -d ../shared/corpus ]; then
+    echo "(the public corpus is here, ../shared/corpus: corpus_test runs all of it besides tests/corpus/)"
+else
+    echo "(no public corpus at ../shared/corpus: corpus_test runs only the files of tests/corpus/)"
+fi
 ctest --test-dir build --output-on-failure -j "$jobs" -LE slow
 echo "== slow tests (images of gigabytes)"
 ctest --test-dir build --output-on-failure -L slow

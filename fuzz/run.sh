@@ -4,12 +4,15 @@
 #
 #     fuzz/run.sh [TARGET] [SECONDS] [libFuzzer options...]
 #
-# TARGET is decode (the whole run in memory, the default) or png_write (the
-# PNG writer against stb_image_write); SECONDS defaults to 600. The seed
-# corpus is every fixture (one or more of each format), every regression
-# file and PngSuite, and the files in the directory FUZZ_SEEDS names, if
-# any: real-world images (photographs, screenshots, icons) up to 1 MiB
-# make the best seeds for a long campaign. What the fuzzer learns goes to
+# TARGET is decode (the whole run in memory, the default), load (the tool's
+# own load, through the confined decoder and its hand-back, against the
+# decoder in process) or png_write (the PNG writer against
+# stb_image_write); SECONDS defaults to 600. The seed corpus is every
+# fixture (one or more of each format), every regression file, PngSuite
+# and the public images of tests/corpus/, the whole public corpus
+# (../shared/corpus) where it is present, and the files in the directory
+# FUZZ_SEEDS names, if any: real-world images (photographs, screenshots,
+# icons) up to 1 MiB make the best seeds for a long campaign. What the fuzzer learns goes to
 # fuzz/corpus/TARGET/ (not kept in git), crashes to fuzz/crashes/. A crash
 # found is a file to add to tests/hostile/ once the tool handles it.
 #
@@ -22,7 +25,7 @@ cd "$(dirname "$0")/.."
 need_packages "${build_packages[@]}" clang-14 libclang-rt-14-dev
 
 target=decode
-case ${1:-} in decode|png_write) target=$1; shift ;; esac
+case ${1:-} in decode|load|png_write) target=$1; shift ;; esac
 seconds=${1:-600}
 shift || true
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -35,12 +38,13 @@ for f in tests/fixtures/* tests/hostile/* tests/pngsuite/*/*; do
     case $f in *.md|*.py|*endless*) continue ;; esac
     cp -n "$f" fuzz/seeds/
 done
+seeds=(fuzz/seeds tests/corpus)
+if [ -d ../shared/corpus ]; then seeds+=(../shared/corpus); fi
 # The PNG writer's input is raw pixels, repeated up to 64 times: 256 KiB
 # already makes images of megabytes. The decoder's is a file, and real
 # photographs run to a MiB.
 max_len=1048576
 if [ "$target" = png_write ]; then max_len=262144; fi
-seeds=(fuzz/seeds)
 if [ -n "${FUZZ_SEEDS:-}" ]; then seeds+=("$FUZZ_SEEDS"); fi
 exec "build-fuzz/fuzz/fuzz_$target" "fuzz/corpus/$target" "${seeds[@]}" \
     -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2560 -max_len="$max_len" \
