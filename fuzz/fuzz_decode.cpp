@@ -21,16 +21,13 @@
 #include "decode/codec.h"
 #include "decode/decode.h"
 #include "dirty_memory.h"
+#include "fuzzed_input.h"
 #include "decode/load_internal.h"
 #include "memory_png.h"
 #include "remap/remap.h"
 #include "stb_write.h"
 
 namespace {
-
-// Images this large decode correctly but slowly; the run has shown they
-// are handled, and fuzzing them would only report slowness.
-constexpr std::uint64_t largest_fuzzed_pixels = 2u << 20;
 
 // stb_image_write under the sanitizers takes about ten seconds for a
 // 1 MP photograph, which would stop a long campaign on a correct input. The
@@ -119,17 +116,10 @@ bool same(const decoded_image &a, const decoded_image &b)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    decode_input in;
-    decode_from_memory(&in, data, size);
-    std::string reason;
-    if (!decode_begin(&in, &reason))
+    std::uint64_t budget = 0;
+    if (!fuzzed_input(data, size, &budget))
         return 0;
-    image_header header;
-    const bool sized = decode_header(in, &header);
-    if (sized && static_cast<std::uint64_t>(header.width) * static_cast<std::uint64_t>(header.height) >
-                     largest_fuzzed_pixels)
-        return 0;
-    codec_limit_memory(decoder_memory_budget(sized ? &header : nullptr));
+    codec_limit_memory(budget);
     const decoded_image image = decode_on(0x5a, data, size);
     const decoded_image again = decode_on(0xa5, data, size);
     codec_limit_memory(~0ull);

@@ -11,6 +11,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,13 +21,10 @@
 #include "decode/codec.h"
 #include "decode/decode.h"
 #include "decode/load.h"
-#include "decode/load_internal.h"
+#include "fuzzed_input.h"
 #include "image.h"
 
 namespace {
-
-// As fuzz_decode: larger images decode right but slowly.
-constexpr std::uint64_t largest_fuzzed_pixels = 2u << 20;
 
 [[noreturn]] void differ(const std::string &what)
 {
@@ -43,17 +41,13 @@ std::string shape(int width, int height, int channels)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
+    std::uint64_t budget = 0;
+    if (!fuzzed_input(data, size, &budget))
+        return 0;
     decode_input in;
     decode_from_memory(&in, data, size);
     std::string reason;
-    if (!decode_begin(&in, &reason))
-        return 0;
-    image_header header;
-    const bool sized = decode_header(in, &header);
-    if (sized && static_cast<std::uint64_t>(header.width) * static_cast<std::uint64_t>(header.height) >
-                     largest_fuzzed_pixels)
-        return 0;
-    codec_limit_memory(decoder_memory_budget(sized ? &header : nullptr));
+    codec_limit_memory(budget);
     int w = 0, h = 0, c = 0;
     unsigned char *here = decode_pixels(&in, &w, &h, &c, &reason);
     codec_limit_memory(~0ull);
