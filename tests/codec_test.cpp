@@ -87,6 +87,21 @@ TEST(codec, budgets_follow_the_declared_size_and_saturate)
     EXPECT_EQ(decoder_time_budget(nullptr), 8u);
 }
 
+// A bitmap stored top down gives its height as a negative number; the
+// size it declares counts its rows, so that its budgets are its image's
+// (one 2,097,168 pixels wide was given the fixed 64 MiB alone, and refused
+// as out of memory).
+TEST(codec, a_top_down_bitmap_declares_its_rows)
+{
+    const std::string file = read_file(fixture("topdown_24.bmp"));
+    decode_input in;
+    decode_from_memory(&in, reinterpret_cast<const unsigned char *>(file.data()), file.size());
+    image_header header;
+    ASSERT_TRUE(decode_header(in, &header));
+    EXPECT_EQ(header.width, 11);
+    EXPECT_EQ(header.height, 7);
+}
+
 // The peak counts what was held at once: at least the image, and a second
 // decode after the first image was freed doesn't raise it.
 TEST(codec, the_peak_is_what_the_decoder_held_at_once)
