@@ -47,7 +47,8 @@ need_packages "${build_packages[@]}" "${debian_packages[@]}" "${cross_packages[@
 # and why.
 declare -A emulated how
 decide_how_it_runs() {
-    local arch=$1 probe=$cross_dir/probe-$arch out status=0 reason
+    local arch=$1 out status=0 reason
+    local probe=$cross_dir/probe-$arch
     emulated[$arch]=yes
     how[$arch]="$arch: in-process tests under qemu-user, the package booted on Debian's $kernel_arch kernel"
     [ -n "$may_run_here" ] || return 0
