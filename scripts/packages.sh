@@ -76,8 +76,9 @@ build_packages=(cmake make g++ pkg-config libstb-dev libseccomp-dev libdeflate-d
 test_packages=(googletest libgtest-dev libpng-dev libbenchmark-dev dpkg-dev file groff-base time bc python3-pil
                parallel rsync)
 # What building and checking the Debian package needs besides
-# (tests/debian/check.sh): debhelper, lintian and autopkgtest.
-debian_packages=(debhelper lintian autopkgtest)
+# (tests/debian/check.sh): debhelper, lintian and autopkgtest, and tzdata
+# for the time zone of the second build.
+debian_packages=(debhelper lintian autopkgtest tzdata)
 # What the checks on other architectures need besides (tests/cross/):
 # Debian's cross compilers, qemu for programs and for whole machines (arm,
 # s390x, and x86 for i386 where this machine's kernel can't run it), and
