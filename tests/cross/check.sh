@@ -119,10 +119,21 @@ package_for() {
     rm -rf "$dir/package" "$dir/installed"
     mkdir -p "$dir/package/pixremap"
     git -C "$root" ls-files -z | (cd "$root" && tar --null -T - -cf -) | tar -xf - -C "$dir/package/pixremap"
+    # The build dependencies for ARCH are installed beside this machine's
+    # own (multiarch), which needs each library both use at one version for
+    # both architectures: a mirror whose lists for ARCH lag amd64's can't
+    # give that.
     (cd "$dir/package/pixremap" &&
-        DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get build-dep -y -qq -a "$arch" -P cross,nocheck ./ &&
+        DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get build-dep -y -qq -a "$arch" -P cross,nocheck ./) \
+        >"$dir/package.log" 2>&1 || {
+        cat "$dir/package.log" >&2
+        echo "$arch: apt could not install the build dependencies for $arch (above); where it wants a library" \
+            "at two versions, the mirror's lists for $arch lag amd64's, which multiarch can't mix" >&2
+        exit 1
+    }
+    (cd "$dir/package/pixremap" &&
         DEB_BUILD_OPTIONS="nocheck parallel=$jobs" dpkg-buildpackage -a "$arch" -Pcross,nocheck -us -uc -b) \
-        >"$dir/package.log" 2>&1 || { cat "$dir/package.log" >&2; exit 1; }
+        >>"$dir/package.log" 2>&1 || { cat "$dir/package.log" >&2; exit 1; }
     deb=$(ls "$dir"/package/pixremap_*_"$arch".deb)
     lintian --fail-on error,warning "$deb" >>"$dir/package.log" 2>&1 ||
         { cat "$dir/package.log" >&2; echo "$arch: lintian found errors or warnings" >&2; exit 1; }
