@@ -9,8 +9,10 @@
 # its autopkgtests. Last, the other Debian architectures
 # (tests/cross/check.sh): arm64, armhf, i386 and s390x cross-built with
 # warnings as errors, and packaged with dpkg-buildpackage -a; i386's suite
-# run here, the others' under qemu and their packaged tool booted on their
-# own kernels, every output held to amd64's.
+# run here where this x86-64 kernel runs 32-bit programs, the others' (and
+# i386's where it can't, or with PIXREMAP_I386_EMULATED=1) in-process tests
+# under qemu-user and their packaged tool booted on their own kernels under
+# qemu-system, every output held to amd64's.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/packages.sh
@@ -41,5 +43,5 @@ build_in build-sanitize -DPIXREMAP_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir build-sanitize --output-on-failure -j "$jobs" -LE slow -E '^shared/corpus'
 echo "== the Debian package: built with its tests, lintian, built again for reproducibility, autopkgtests"
 tests/debian/check.sh
-echo "== other architectures: cross-built, run natively (i386), under qemu and on their own kernels"
+echo "== other architectures: cross-built, run natively (i386, where this kernel can), under qemu and on their own kernels"
 tests/cross/check.sh arm64 armhf i386 s390x

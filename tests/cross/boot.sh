@@ -7,8 +7,9 @@
 # OUT; the whole console goes to OUT.log. Fails if the boot doesn't get
 # through, or confine_test fails there.
 #
-# Needs the sysroot (sysroot.sh), qemu-system-arm or qemu-system-misc, and
-# ARCH and the kernel's architecture in dpkg's list (check.sh sees to it).
+# Needs the sysroot (sysroot.sh), qemu-system-arm, qemu-system-misc or
+# qemu-system-x86, and ARCH and the kernel's architecture in dpkg's list
+# (check.sh sees to it). Emulated throughout (no KVM needed).
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 arch=$1
@@ -22,13 +23,15 @@ as_root=()
 [ "$(id -u)" -eq 0 ] && as_root=(-o APT::Sandbox::User=root)
 
 # Debian's kernel for the architecture: the image alone, taken out of the
-# package of the version its metapackage names.
+# package of the version its metapackage names (linux-image-arm64:arm64,
+# linux-image-686-pae:i386, ...).
 kernel_dir=$cross_dir/kernel-$kernel
 if [ ! -f "$kernel_dir/vmlinuz" ]; then
-    package=$(apt-cache depends "linux-image-$kernel:$kernel" | sed -n 's/^ *Depends: \(linux-image-[^:]*\).*/\1/p' | head -n 1)
+    package=$(apt-cache depends "linux-image-$kernel:$kernel_arch" | sed -n 's/^ *Depends: \(linux-image-[^:]*\).*/\1/p' | head -n 1)
+    [ -n "$package" ] || { echo "boot.sh: apt knows no linux-image-$kernel:$kernel_arch" >&2; exit 1; }
     rm -rf "$kernel_dir"
     mkdir -p "$kernel_dir"
-    (cd "$kernel_dir" && apt-get download -qq "${as_root[@]}" "$package:$kernel" >/dev/null &&
+    (cd "$kernel_dir" && apt-get download -qq "${as_root[@]}" "$package:$kernel_arch" >/dev/null &&
         dpkg-deb --fsys-tarfile ./*.deb | tar -x --wildcards './boot/vmlinuz-*' &&
         mv boot/vmlinuz-* vmlinuz && rm -rf boot ./*.deb)
 fi
@@ -77,11 +80,14 @@ cp "$root/tests/fixtures/rgb.png" "$tree$root/tests/fixtures/"
 cp "$root/tests/cross/results.sh" "$tree/"
 # The initramfs stays the root file system, in memory and writable: the
 # runs work in its /tmp (no file system is mounted over it, where the source
-# tree may be).
+# tree may be). A PC's BIOS clears the serial console as the kernel starts,
+# leaving the line unended: the first line of ours starts on a line of its
+# own.
 cat >"$tree/init" <<'INIT'
 #!/bin/busybox sh
 /bin/busybox --install -s /bin
 mount -t proc proc /proc
+echo
 echo "boot: $(uname -m) $(uname -r)"
 if /pixremap/confine_test >/tmp/confine.log 2>&1; then
     echo "confine_test: passed"

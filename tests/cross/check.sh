@@ -9,31 +9,81 @@
 #  3. the Debian package, cross-built the Debian way (dpkg-buildpackage -a
 #     ARCH -Pcross,nocheck, its build dependencies for ARCH installed with
 #     apt-get build-dep) and unpacked: the tool the runs below use;
-#  4. i386, which an x86-64 kernel runs itself: the whole test suite but
-#     the slow group and packaging, confinement included;
-#     the others: the tests that run in one process (the byte maps, the
-#     PNG writer held to stb_image_write, the decoder in memory) under
-#     qemu-user, then boot.sh: ARCH's own Debian kernel under qemu-system,
-#     running confine_test and the packaged pixremap, confined, on every
-#     input;
+#  4. i386, where this x86-64 kernel runs 32-bit x86 programs itself: the
+#     whole test suite but the slow group and packaging, confinement
+#     included, and the packaged pixremap on every input, here;
+#     the others, and i386 where the kernel can't run it: the tests that
+#     run in one process (the byte maps, the PNG writer held to
+#     stb_image_write, the decoder in memory) under qemu-user, then
+#     boot.sh: ARCH's own Debian kernel under qemu-system, running
+#     confine_test and the packaged pixremap, confined, on every input;
 #  5. the packaged pixremap's exit status, message and both outputs'
 #     SHA-256 on every input, which must be those of the amd64 build in
 #     build/, line for line.
 #
-# Run as root (or with sudo at hand): it adds the architectures to dpkg's
-# list. Needs the packages of scripts/packages.sh's cross_packages
-# (./test.sh installs them) and brings build/pixremap up to date.
-# Everything else goes to build-cross/ (or $PIXREMAP_CROSS_DIR).
+# Which way i386 goes is found out once, first, by building a tiny static
+# i386 program and running it: it must run, and on the kernel itself (it
+# sees the same processor as this shell does, not an emulator's i686).
+# PIXREMAP_I386_EMULATED=1 takes the emulated way without asking.
+#
+# Run as root (or with sudo at hand): it installs what is missing of
+# scripts/packages.sh's build, Debian and cross packages, and adds the
+# architectures to dpkg's list. Brings build/pixremap up to date;
+# everything else goes to build-cross/ (or $PIXREMAP_CROSS_DIR).
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 . "$root/scripts/packages.sh"
 [ $# -gt 0 ] || { echo "usage: tests/cross/check.sh ARCH..." >&2; exit 2; }
+case ${PIXREMAP_I386_EMULATED:-0} in
+    0 | 1) ;;
+    *) echo "check.sh: PIXREMAP_I386_EMULATED is 1 (emulate i386) or 0 (find out), not '$PIXREMAP_I386_EMULATED'" >&2
+       exit 2 ;;
+esac
 jobs=$(nproc)
+need_packages "${build_packages[@]}" "${debian_packages[@]}" "${cross_packages[@]}"
+
+# Whether ARCH runs here, on this machine's kernel, or emulated: sets
+# emulated[ARCH] (yes or empty) and how[ARCH], the line that says which way
+# and why.
+declare -A emulated how
+decide_how_it_runs() {
+    local arch=$1 out status=0 reason
+    local probe=$cross_dir/probe-$arch
+    emulated[$arch]=yes
+    how[$arch]="$arch: in-process tests under qemu-user, the package booted on Debian's $kernel_arch kernel"
+    [ -n "$may_run_here" ] || return 0
+    # i386 on x86-64, the one architecture that may.
+    local booted="in-process tests under qemu-i386, the package booted on Debian's i386 kernel"
+    if [ "${PIXREMAP_I386_EMULATED:-0}" = 1 ]; then
+        how[$arch]="$arch: PIXREMAP_I386_EMULATED=1: $booted"
+        return 0
+    fi
+    mkdir -p "$probe"
+    printf '%s\n' '#include <stdio.h>' '#include <sys/utsname.h>' \
+        'int main(void) { struct utsname u; return uname(&u) != 0 || puts(u.machine) < 0; }' >"$probe/probe.c"
+    "$gnu_type-gcc" -static -o "$probe/probe" "$probe/probe.c"
+    out=$("$probe/probe" 2>&1) || status=$?
+    if [ "$status" -ne 0 ]; then
+        # bash's "...: cannot execute binary file: Exec format error".
+        reason=${out##*: }
+        how[$arch]="$arch: this kernel runs no 32-bit x86 programs (${reason:-exit status $status}): $booted"
+    elif [ "$out" != "$(uname -m)" ]; then
+        # binfmt_misc hands them to an emulator, which can't confine them.
+        how[$arch]="$arch: 32-bit x86 programs run here only through an emulator (they see $out, not $(uname -m)): $booted"
+    else
+        emulated[$arch]=
+        how[$arch]="$arch: this kernel runs 32-bit x86 programs itself: the whole suite and the package here, natively"
+    fi
+}
 
 kernel_arches=()
 for arch in "$@"; do
     arch_setup "$arch"
-    [ -n "$kernel" ] && kernel_arches+=("$kernel")
+    decide_how_it_runs "$arch"
+    if [ -n "${emulated[$arch]}" ]; then
+        [ -n "$kernel" ] || { echo "check.sh: $arch can't run here, and common.sh names no kernel to boot for it" >&2; exit 2; }
+        kernel_arches+=("$kernel_arch")
+    fi
 done
 need_architectures "$@" "${kernel_arches[@]}"
 
@@ -69,10 +119,21 @@ package_for() {
     rm -rf "$dir/package" "$dir/installed"
     mkdir -p "$dir/package/pixremap"
     git -C "$root" ls-files -z | (cd "$root" && tar --null -T - -cf -) | tar -xf - -C "$dir/package/pixremap"
+    # The build dependencies for ARCH are installed beside this machine's
+    # own (multiarch), which needs each library both use at one version for
+    # both architectures: a mirror whose lists for ARCH lag amd64's can't
+    # give that.
     (cd "$dir/package/pixremap" &&
-        DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get build-dep -y -qq -a "$arch" -P cross,nocheck ./ &&
+        DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get build-dep -y -qq -a "$arch" -P cross,nocheck ./) \
+        >"$dir/package.log" 2>&1 || {
+        cat "$dir/package.log" >&2
+        echo "$arch: apt could not install the build dependencies for $arch (above); where it wants a library" \
+            "at two versions, the mirror's lists for $arch lag amd64's, which multiarch can't mix" >&2
+        exit 1
+    }
+    (cd "$dir/package/pixremap" &&
         DEB_BUILD_OPTIONS="nocheck parallel=$jobs" dpkg-buildpackage -a "$arch" -Pcross,nocheck -us -uc -b) \
-        >"$dir/package.log" 2>&1 || { cat "$dir/package.log" >&2; exit 1; }
+        >>"$dir/package.log" 2>&1 || { cat "$dir/package.log" >&2; exit 1; }
     deb=$(ls "$dir"/package/pixremap_*_"$arch".deb)
     lintian --fail-on error,warning "$deb" >>"$dir/package.log" 2>&1 ||
         { cat "$dir/package.log" >&2; echo "$arch: lintian found errors or warnings" >&2; exit 1; }
@@ -85,11 +146,22 @@ for arch in "$@"; do
     arch_setup "$arch"
     dir=$cross_dir/$arch
     echo "== $arch"
+    echo "${how[$arch]}"
+    arch_start=$SECONDS
+    emulate=OFF
+    [ -n "${emulated[$arch]}" ] && emulate=ON
+    # The toolchain's link flags are the cache's from the first configure:
+    # a build made the other way is started afresh.
+    if [ -f "$dir/build/CMakeCache.txt" ] &&
+        ! grep -qx "PIXREMAP_CROSS_EMULATE:BOOL=$emulate" "$dir/build/CMakeCache.txt"; then
+        rm -rf "$dir/build"
+    fi
     start=$SECONDS
     "$root/tests/cross/sysroot.sh" "$arch" "$dir/sysroot"
     cmake -S "$root" -B "$dir/build" -DCMAKE_BUILD_TYPE=Release -DPIXREMAP_WERROR=ON -DBUILD_TESTING=ON \
         -DCMAKE_TOOLCHAIN_FILE="$root/tests/cross/toolchain.cmake" \
-        -DPIXREMAP_CROSS_ARCH="$arch" -DPIXREMAP_CROSS_SYSROOT="$dir/sysroot" >"$dir/configure.log" 2>&1 ||
+        -DPIXREMAP_CROSS_ARCH="$arch" -DPIXREMAP_CROSS_SYSROOT="$dir/sysroot" \
+        -DPIXREMAP_CROSS_EMULATE:BOOL=$emulate >"$dir/configure.log" 2>&1 ||
         { cat "$dir/configure.log" >&2; exit 1; }
     cmake --build "$dir/build" -j "$jobs" >"$dir/build.log" 2>&1 || { cat "$dir/build.log" >&2; exit 1; }
     echo "$arch: built everything with warnings as errors ($(seconds "$start") s)"
@@ -99,7 +171,7 @@ for arch in "$@"; do
     echo "$arch: packaged with dpkg-buildpackage -a $arch -Pcross,nocheck: ${deb##*/}, lintian-clean ($(seconds "$start") s)"
 
     start=$SECONDS
-    if [ -z "$kernel" ]; then
+    if [ -z "${emulated[$arch]}" ]; then
         # Run here: the suite as on amd64, then every input.
         ctest --test-dir "$dir/build" --output-on-failure -j "$jobs" -LE slow -E '^package$' >"$dir/ctest.log" 2>&1 ||
             { cat "$dir/ctest.log" >&2; exit 1; }
@@ -115,4 +187,5 @@ for arch in "$@"; do
         echo "$arch: booted $(sed -n 's/^boot: \([^ ]*\) \(.*\)/Linux \2 (\1)/p' "$dir/results.log"), confine_test passed ($(seconds "$start") s)"
     fi
     compare "$arch" "$dir/results"
+    echo "$arch: done ($(seconds "$arch_start") s in all)"
 done

@@ -2,11 +2,15 @@
 # Debian architecture is called by its tools, and how it is run.
 #
 #   arch_setup ARCH   sets gnu_type (the compilers' prefix), multiarch (the
-#                     library directory's name), and for booting: kernel
-#                     (the Debian kernel package's architecture and
-#                     flavour), qemu_system (the command) and console (the
-#                     kernel's console device). (Which qemu-user runs the
-#                     programs, toolchain.cmake says.)
+#                     library directory's name); may_run_here, "yes" where
+#                     this machine's kernel may run ARCH's programs itself
+#                     (i386 on x86-64, if it was built with 32-bit support:
+#                     check.sh tries it); and for booting ARCH's own Debian
+#                     kernel: kernel (the flavour, linux-image-FLAVOUR),
+#                     kernel_arch (the kernel package's architecture),
+#                     qemu_system (the command) and console (the kernel's
+#                     console device). (Which qemu-user runs the programs,
+#                     toolchain.cmake says.)
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cross_dir=${PIXREMAP_CROSS_DIR:-$root/build-cross}
@@ -15,7 +19,11 @@ arch_setup() {
     local arch=$1
     gnu_type=$(dpkg-architecture -a "$arch" -qDEB_HOST_GNU_TYPE 2>/dev/null)
     multiarch=$(dpkg-architecture -a "$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
+    may_run_here=
+    kernel=
+    kernel_arch=
     qemu_system=()
+    console=
     case $arch in
         # An arm64 kernel also runs armhf programs (32-bit compatibility):
         # armhf boots the arm64 kernel with armhf programs on it. The
@@ -23,14 +31,24 @@ arch_setup() {
         # than qemu's "max" processor.
         arm64 | armhf)
             kernel=arm64
+            kernel_arch=arm64
             qemu_system=(qemu-system-aarch64 -M virt -cpu cortex-a57)
             console=ttyAMA0 ;;
         s390x)
             kernel=s390x
+            kernel_arch=s390x
             qemu_system=(qemu-system-s390x -M s390-ccw-virtio -cpu max)
             console=ttysclp0 ;;
-        *)
-            kernel= ;;
+        # An x86-64 kernel built with 32-bit support runs i386 programs
+        # itself; where it can't, i386 boots Debian's 32-bit kernel on a PC.
+        # The 686-pae flavour needs PAE; the Pentium III has it, and is of
+        # the i686 baseline Debian builds i386 for (no SSE2).
+        i386)
+            [ "$(uname -m)" = x86_64 ] && may_run_here=yes
+            kernel=686-pae
+            kernel_arch=i386
+            qemu_system=(qemu-system-i386 -M pc -cpu pentium3)
+            console=ttyS0 ;;
     esac
 }
 

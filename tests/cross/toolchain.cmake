@@ -4,9 +4,14 @@
 #   cmake -S . -B DIR -DCMAKE_TOOLCHAIN_FILE=tests/cross/toolchain.cmake \
 #         -DPIXREMAP_CROSS_ARCH=arm64 -DPIXREMAP_CROSS_SYSROOT=/path/to/sysroot
 #
+# and, for i386 on an x86-64 kernel that can't run it (tests/cross/check.sh
+# finds out), -DPIXREMAP_CROSS_EMULATE=ON: its programs then run under
+# qemu-user, as every other architecture's do.
+#
 # The compiler keeps its own C library (Debian's libc6-dev-ARCH-cross); only
 # pixremap's dependencies come from the sysroot.
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES PIXREMAP_CROSS_ARCH PIXREMAP_CROSS_SYSROOT)
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES
+     PIXREMAP_CROSS_ARCH PIXREMAP_CROSS_SYSROOT PIXREMAP_CROSS_EMULATE)
 foreach(variable PIXREMAP_CROSS_ARCH PIXREMAP_CROSS_SYSROOT)
   if(NOT ${variable})
     message(FATAL_ERROR "toolchain.cmake needs -D${variable}=...")
@@ -42,13 +47,15 @@ set(libs "${PIXREMAP_CROSS_SYSROOT}/lib/${multiarch}:${PIXREMAP_CROSS_SYSROOT}/u
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,-rpath-link,${libs}")
 
 # How the programs built run on this machine, for listing and running the
-# tests. An x86-64 kernel runs i386 programs itself: they name the
-# sysroot's loader and libraries, so that they run, and start each other,
-# like any program here (an RPATH, not a RUNPATH: it holds for the
-# libraries' own libraries too). The others run under qemu-user, which takes the
-# loader and libraries from the sysroot (and can't start another program
-# of that architecture, nor confine one: that is for the boot test).
-if(CMAKE_HOST_SYSTEM_PROCESSOR STREQUAL "x86_64" AND multiarch STREQUAL "i386-linux-gnu")
+# tests. An x86-64 kernel with 32-bit support runs i386 programs itself:
+# they name the sysroot's loader and libraries, so that they run, and start
+# each other, like any program here (an RPATH, not a RUNPATH: it holds for
+# the libraries' own libraries too). The others, and i386 with
+# PIXREMAP_CROSS_EMULATE, run under qemu-user, which takes the loader and
+# libraries from the sysroot (and can't start another program of that
+# architecture, nor confine one: that is for the boot test).
+if(CMAKE_HOST_SYSTEM_PROCESSOR STREQUAL "x86_64" AND multiarch STREQUAL "i386-linux-gnu"
+   AND NOT PIXREMAP_CROSS_EMULATE)
   string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT
          " -Wl,--dynamic-linker=${PIXREMAP_CROSS_SYSROOT}/lib/ld-linux.so.2 -Wl,--disable-new-dtags,-rpath,${libs}")
 else()

@@ -17,11 +17,12 @@
 #     directory, later, under another umask, time zone and locale: every
 #     .deb must be byte for byte the first build's;
 #  4. the autopkgtests (debian/tests/) on this machine, against the .deb
-#     just built: autopkgtest installs it, and it is purged after unless it
-#     was installed before, so the machine is left as it was.
+#     just built: installed with apt-get, and purged after unless it was
+#     installed before, so the machine is left as it was.
 #
 # Run as root or with sudo at hand; needs the packages of
-# scripts/packages.sh's debian_packages (./test.sh installs them). Works in
+# scripts/packages.sh's debian_packages (./test.sh installs them), tzdata
+# among them for the second build's time zone. Works in
 # build-debian/ (or $PIXREMAP_DEBIAN_DIR); prints one line per step.
 set -euo pipefail
 root=$(realpath "$(dirname "$0")/../..")
@@ -99,6 +100,10 @@ done
 echo "debian: the package holds the tool, its manual page, changelog, copyright and examples; Depends: $depends; Built-Using: $built_using"
 
 start=$SECONDS
+# A time zone the machine has no data for is UTC to the C library, without
+# a word: the second build would be in the first one's zone.
+[ -e /usr/share/zoneinfo/Pacific/Kiritimati ] ||
+    fail "no time zone data for the second build (/usr/share/zoneinfo/Pacific/Kiritimati; package tzdata)"
 copy_sources "$work/two/elsewhere/pixremap-$version"
 (cd "$work/two/elsewhere/pixremap-$version" && umask 077 &&
     TZ=Pacific/Kiritimati LC_ALL=C DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)" \
@@ -115,13 +120,22 @@ echo "debian: reproducible: a second build, elsewhere, later, under umask 077, a
 
 start=$SECONDS
 installed_before=$(dpkg-query -W -f='${Status}' pixremap 2>/dev/null | grep -c 'ok installed' || true)
+# The .deb is installed here, and autopkgtest runs the tests against what
+# is installed. Handed the .deb itself, autopkgtest would serve it from an
+# apt source of its own and, on a machine it can't reset (null), update all
+# of apt's lists after to take that source away: a mirror caught mid-sync
+# fails that update, and the run with it, after the tests have passed.
 status=0
-"${as_root[@]}" autopkgtest "$work/one/pixremap_${version}_$arch.deb" "$work/one/pixremap/" -- null \
+{ DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --reinstall \
+      "$work/one/pixremap_${version}_$arch.deb" &&
+  "${as_root[@]}" autopkgtest --no-built-binaries "$work/one/pixremap/" -- null; } \
     >"$work/autopkgtest.log" 2>&1 || status=$?
+after="the package left installed, as it was before"
 if [ "$installed_before" -eq 0 ]; then
     "${as_root[@]}" dpkg --purge pixremap >/dev/null 2>&1 || true
+    after="the package purged after"
 fi
 [ "$status" -eq 0 ] || { cat "$work/autopkgtest.log" >&2; fail "the autopkgtests failed"; }
 summary=$(sed -n '/@@@@ summary$/,/^autopkgtest/{/@@@@ summary$/d; /^autopkgtest/d; p}' "$work/autopkgtest.log" |
     tr -s ' ' | paste -s -d ',')
-echo "debian: autopkgtest: $summary, the package purged after ($(seconds "$start") s)"
+echo "debian: autopkgtest: $summary, $after ($(seconds "$start") s)"
