@@ -202,9 +202,10 @@ void mend_os2_palette(decode_input *in)
 // stb_image 2.27's PSD reader takes Photoshop's white matte out of partly
 // transparent pixels in float arithmetic, pixel * (1/a) + 255 * (1 - 1/a),
 // and truncates the result to a byte. Every machine with float arithmetic
-// of its own rounds each step to float; i386, whose baseline has no SSE2,
-// works on the x87 in extended precision, and some samples come out one
-// lower or higher there. So a PSD is decoded with the x87 rounding to
+// of its own rounds each step to float (stb is built without fused
+// multiply-adds, CMakeLists.txt); i386, whose baseline has no SSE2, works
+// on the x87 in extended precision, and some samples come out one lower or
+// higher there. So a PSD is decoded with the x87 rounding to
 // single precision, which gives every step float's rounding; other
 // formats keep the x87 as it was, so that the HDR tone curve's pow is
 // taken at double precision as everywhere else.
