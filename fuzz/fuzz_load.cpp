@@ -26,7 +26,7 @@
 
 namespace {
 
-[[noreturn]] void differ(const std::string &what)
+[[noreturn]] void stop(const std::string &what)
 {
     std::fprintf(stderr, "fuzz_load: %s\n", what.c_str());
     std::abort();
@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const int fd = memfd_create("fuzz_load", MFD_CLOEXEC);
     if (fd < 0 || write(fd, data, size) != static_cast<ssize_t>(size))
-        differ(std::string("cannot make the input's file: ") + std::strerror(errno));
+        stop(std::string("cannot make the input's file: ") + std::strerror(errno));
     const std::string path = "/proc/self/fd/" + std::to_string(fd);
     int lw = 0, lh = 0, lc = 0;
     std::string load_reason;
@@ -62,13 +62,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     close(fd);
 
     if (here && !loaded)
-        differ("the decoder makes a " + shape(w, h, c) + " image, the load refuses it: " + load_reason);
+        stop("the decoder makes a " + shape(w, h, c) + " image, the load refuses it: " + load_reason);
     if (!here && loaded)
-        differ("the decoder refuses the file (" + reason + "), the load hands back a " + shape(lw, lh, lc) +
+        stop("the decoder refuses the file (" + reason + "), the load hands back a " + shape(lw, lh, lc) +
                " image");
     if (here && (lw != w || lh != h || lc != c ||
                  std::memcmp(here, loaded, static_cast<std::size_t>(image_samples(w, h, c))) != 0))
-        differ("the load hands back a " + shape(lw, lh, lc) + " image, not the decoder's " + shape(w, h, c) +
+        stop("the load hands back a " + shape(lw, lh, lc) + " image, not the decoder's " + shape(w, h, c) +
                " one");
     decode_free(here);
     if (loaded)

@@ -309,6 +309,13 @@ std::string mebibytes(std::uint64_t bytes)
     return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB";
 }
 
+// Ends the child for an image the reservation can't hold.
+[[noreturn]] void fail_unmappable(int report_fd, std::uint64_t image, std::size_t reserved)
+{
+    fail(report_fd, "the image needs " + mebibytes(image) + " and this run can map only " + mebibytes(reserved) +
+                        " for it (is there an address-space limit?)");
+}
+
 // What the child does once it exists: confine, read the header, decode,
 // hand back.
 [[noreturn]] void decode_and_hand_back(int input_fd, bool seekable, unsigned char *shared,
@@ -344,8 +351,7 @@ std::string mebibytes(std::uint64_t bytes)
         const std::uint64_t image =
             image_samples(declared->width, declared->height, std::clamp(declared->channels, 1, 4));
         if (image > reserved)
-            fail(report_fd, "the image needs " + mebibytes(image) + " and this run can map only " +
-                                mebibytes(reserved) + " for it (is there an address-space limit?)");
+            fail_unmappable(report_fd, image, reserved);
         const std::size_t kept = page_rounded(std::max<std::size_t>(static_cast<std::size_t>(image), 1));
         if (kept < view) {
             munmap(shared + kept, view - kept);
@@ -373,8 +379,7 @@ std::string mebibytes(std::uint64_t bytes)
     // it, over the same shared memory, as far as the reservation goes.
     const std::uint64_t size = image_samples(width, height, channels);
     if (size > reserved)
-        fail(report_fd, "the image needs " + mebibytes(size) + " and this run can map only " +
-                            mebibytes(reserved) + " for it (is there an address-space limit?)");
+        fail_unmappable(report_fd, size, reserved);
     if (size > view) {
         void *grown = mremap(shared, view, page_rounded(static_cast<std::size_t>(size)), MREMAP_MAYMOVE);
         if (grown == MAP_FAILED)
@@ -594,16 +599,18 @@ unsigned char *load_image(const char *path, int *width, int *height, int *channe
     // made within the memory the decoder was allowed.
     const int w = last.width, h = last.height, c = last.channels;
     const std::uint64_t size = image_samples(w, h, c);
-    const std::string made = "the decoder handed back a " + std::to_string(w) + "x" + std::to_string(h) +
-                             " image of " + std::to_string(c) + " channels, ";
+    const auto refuse = [&](const std::string &why) {
+        return give_up("the decoder handed back a " + std::to_string(w) + "x" + std::to_string(h) + " image of " +
+                       std::to_string(c) + " channels, " + why);
+    };
     if (w <= 0 || h <= 0)
-        return give_up(made + "which has no pixels");
+        return refuse("which has no pixels");
     if (c < 1 || c > 4)
-        return give_up(made + "which no PNG can hold");
+        return refuse("which no PNG can hold");
     if (size > reserved)
-        return give_up(made + "larger than the " + mebibytes(reserved) + " reserved for it");
+        return refuse("larger than the " + mebibytes(reserved) + " reserved for it");
     if (size > decoder_memory_budget(header.sized ? &header.header : nullptr))
-        return give_up(made + "larger than the memory it was allowed");
+        return refuse("larger than the memory it was allowed");
 
     const std::size_t kept = page_rounded(static_cast<std::size_t>(size));
     if (kept < reserved)
