@@ -15,7 +15,7 @@
 
 #include "decode/codec.h"
 #include "decode/decode.h"
-#include "decode/load_internal.h"
+#include "decode/budget.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include "decode/decode.h"
 #include "dirty_memory.h"
 #include "fuzzed_input.h"
-#include "decode/load_internal.h"
+#include "decode/budget.h"
 #include "memory_png.h"
 #include "remap/remap.h"
 #include "stb_write.h"

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "decode/decode.h"
-#include "decode/load_internal.h"
+#include "decode/budget.h"
 
 constexpr std::uint64_t largest_fuzzed_pixels = 2u << 20;
 

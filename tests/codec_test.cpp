@@ -8,7 +8,7 @@
 #include "decode/codec.h"
 #include "decode/decode.h"
 #include "harness.h"
-#include "decode/load_internal.h"
+#include "decode/budget.h"
 
 namespace {
 
@@ -66,6 +66,7 @@ TEST(codec, a_cap_past_the_address_space_is_no_cap)
 TEST(codec, budgets_follow_the_declared_size_and_saturate)
 {
     constexpr std::uint64_t mib = 1 << 20, gib = 1ull << 30;
+    const rlimit unlimited = {RLIM_INFINITY, RLIM_INFINITY};
     struct row {
         image_header header;
         std::uint64_t memory, seconds;
@@ -80,11 +81,18 @@ TEST(codec, budgets_follow_the_declared_size_and_saturate)
     for (const row &r : rows) {
         SCOPED_TRACE(testing::Message() << r.header.width << "x" << r.header.height << "x"
                                         << r.header.channels << "x" << r.header.sample_bytes);
-        EXPECT_EQ(decoder_memory_budget(&r.header), r.memory);
-        EXPECT_EQ(decoder_time_budget(&r.header), r.seconds);
+        const decoder_budget budget = decoder_budget_for(&r.header, unlimited);
+        EXPECT_EQ(budget.memory, r.memory);
+        EXPECT_EQ(budget.time.soft, r.seconds);
+        EXPECT_EQ(budget.time.hard, r.seconds + 1);
     }
-    EXPECT_EQ(decoder_memory_budget(nullptr), 64 * mib);
-    EXPECT_EQ(decoder_time_budget(nullptr), 8u);
+    EXPECT_EQ(decoder_budget_for(nullptr, unlimited).memory, 64 * mib);
+    EXPECT_EQ(decoder_budget_for(nullptr, unlimited).time.soft, 8u);
+    // The run's own limit (ulimit -t) is never passed, soft or hard.
+    const decoder_time_limit under_soft = decoder_budget_for(nullptr, {2, RLIM_INFINITY}).time;
+    EXPECT_TRUE(under_soft.soft == 2 && under_soft.hard == 9 && under_soft.run_limited);
+    const decoder_time_limit under_hard = decoder_budget_for(nullptr, {20, 5}).time;
+    EXPECT_TRUE(under_hard.soft == 5 && under_hard.hard == 5 && under_hard.run_limited);
 }
 
 // A bitmap stored top down gives its height as a negative number; the

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/personality.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -18,9 +19,11 @@
 #include <functional>
 
 #include "harness.h"
-#include "decode/load_internal.h"
+#include "decode/confine.h"
 
 namespace {
+
+const rlimit unlimited = {RLIM_INFINITY, RLIM_INFINITY};
 
 // Runs attempt in a confined child reading fixture rgb.png and reporting on a
 // pipe; returns the child's wait status.
@@ -30,9 +33,10 @@ int confined(const std::function<int(int input_fd, int report_fd)> &attempt)
     int pipe_fds[2];
     if (input_fd < 0 || pipe(pipe_fds) != 0)
         return -1;
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
-        if (!confine_decoder(input_fd, pipe_fds[1]))
+        if (!confine_decoder(input_fd, pipe_fds[1], parent, unlimited))
             _exit(99);
         _exit(attempt(input_fd, pipe_fds[1]));
     }
@@ -78,24 +82,21 @@ TEST(confinement, allows_what_decoding_needs)
 
 // Once the header is read, the processor-time budget replaces the fixed
 // allowance of 8 seconds that confinement starts with, above it as well as
-// below, but never past the run's own soft limit.
+// below.
 TEST(confinement, the_time_budget_replaces_the_fixed_allowance)
 {
-    struct time_case {
-        std::uint64_t budget;
-        rlim_t run_soft, soft, hard;  // the run's limit, and the limits wanted after
-    };
-    for (const time_case c : {time_case{200, RLIM_INFINITY, 200, 201}, time_case{3, RLIM_INFINITY, 3, 4},
-                              time_case{200, 2, 2, 201}}) {
-        const int status = confined([c](int, int) {
-            limit_decoder_time(c.budget, c.run_soft);
+    for (const decoder_time_limit limit : {decoder_time_limit{200, 201}, decoder_time_limit{3, 4}}) {
+        const int status = confined([limit](int, int) {
+            decoder_budget budget;
+            budget.time = limit;
+            budget.address_space = ~0ull;
+            limit_decoder(budget);
             rlimit now;
             if (getrlimit(RLIMIT_CPU, &now) != 0)
                 return 1;
-            return now.rlim_cur == c.soft && now.rlim_max == c.hard ? 0 : 2;
+            return now.rlim_cur == limit.soft && now.rlim_max == limit.hard ? 0 : 2;
         });
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-            << "budget " << c.budget << ", run's limit " << c.run_soft << ": status " << status;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "budget " << limit.soft << ": status " << status;
     }
 }
 
@@ -144,6 +145,38 @@ TEST(confinement, kills_anything_else)
     }
 }
 
+// A decoder whose parent is gone before it is confined (the parent died
+// between the fork and setting the death signal) ends there instead of
+// running on for nobody. Its parent here forks it and exits at once; this
+// process, a subreaper, adopts it and learns how it ended.
+TEST(confinement, a_decoder_whose_parent_is_gone_ends)
+{
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    const pid_t parent = fork();
+    if (parent == 0) {
+        const pid_t self = getpid();
+        if (fork() == 0) {
+            char c;
+            if (read(go[0], &c, 1) != 1)  // until its parent is gone
+                _exit(98);
+            confine_decoder(-1, -1, self, unlimited);
+            _exit(42);  // went on
+        }
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(parent, &status, 0);
+    ASSERT_EQ(write(go[1], "g", 1), 1);
+    const pid_t adopted = waitpid(-1, &status, 0);
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+    close(go[0]);
+    close(go[1]);
+    ASSERT_GT(adopted, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+}
+
 // A caller's personality that makes readable memory executable
 // (setarch -X) is gone once the decoder is confined: read from outside,
 // while the child waits.
@@ -154,7 +187,7 @@ TEST(confinement, clears_read_implies_exec)
     const pid_t pid = fork();
     if (pid == 0) {
         personality(READ_IMPLIES_EXEC);
-        if (!confine_decoder(-1, pipe_fds[1]) || write(pipe_fds[1], "c", 1) != 1)
+        if (!confine_decoder(-1, pipe_fds[1], getppid(), unlimited) || write(pipe_fds[1], "c", 1) != 1)
             _exit(99);
         for (;;) {
         }

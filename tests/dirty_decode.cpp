@@ -20,7 +20,7 @@
 #include "decode/codec.h"
 #include "dirty_memory.h"
 #include "decode/load.h"
-#include "decode/load_internal.h"
+#include "decode/budget.h"
 
 namespace {
 

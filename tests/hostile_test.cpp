@@ -15,6 +15,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <seccomp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -166,7 +167,28 @@ struct refusal {
     // A processor-time limit the run is given (ulimit -t), soft and hard, or 0.
     rlim_t cpu_soft = 0, cpu_hard = 0;
     const char *test = nullptr;  // the test's name, if not the file's
+    void (*environment)() = nullptr;  // what else the caller does to the run
 };
+
+// A caller whose system calls that set limits are refused (a service
+// manager's filter, a container's profile), by a filter of its own.
+void limits_refused()
+{
+    scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ALLOW);
+    for (const char *call : {"prlimit64", "setrlimit", "getrlimit", "ugetrlimit"}) {
+        const int nr = seccomp_syscall_resolve_name(call);
+        if (nr >= 0)
+            seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), nr, 0);
+    }
+    if (!filter || seccomp_load(filter) != 0)
+        _exit(125);
+}
+
+// A caller that ignores SIGCHLD, which the run inherits.
+void sigchld_ignored()
+{
+    std::signal(SIGCHLD, SIG_IGN);
+}
 
 void PrintTo(const refusal &r, std::ostream *out) { *out << (r.test ? r.test : r.file); }
 
@@ -175,11 +197,17 @@ using hostile_refusals = with_temp_dir<refusal>;
 TEST_P(hostile_refusals, are_refused_for_the_right_reason)
 {
     const refusal &r = GetParam();
+#ifdef __SANITIZE_ADDRESS__
+    if (r.environment == limits_refused)
+        GTEST_SKIP() << "AddressSanitizer's runtime can't start where limits can't be read or set";
+#endif
     const timed_run result = run_on(dir, r.file, [r] {
         if (r.cpu_soft) {
             const rlimit cpu{r.cpu_soft, r.cpu_hard};
             setrlimit(RLIMIT_CPU, &cpu);
         }
+        if (r.environment)
+            r.environment();
     });
     EXPECT_EQ(result.run.status, 1);
     EXPECT_EQ(result.run.err, "pixremap: cannot read '" + std::string(r.file) + "': " + r.reason + "\n");
@@ -202,6 +230,15 @@ INSTANTIATE_TEST_SUITE_P(
         refusal{"hdr-endless-rle.hdr",
                 "the decoder was stopped by this run's processor-time limit (ulimit -t) after 2 seconds", 30,
                 2, 2, "hdr_endless_under_a_hard_cpu_limit"},
+        // Where the decoder can't set its limits, the tool stops it itself.
+        refusal{"hdr-endless-rle.hdr",
+                "the decoder was stopped after 8 seconds of processor time on this file "
+                "(it may be made to hang it)",
+                60, 0, 0, "hdr_endless_where_limits_are_refused", limits_refused},
+        // A caller that ignores SIGCHLD: the decoder's end is still known.
+        refusal{"hdr-endless-rle.hdr",
+                "the decoder was stopped by this run's processor-time limit (ulimit -t) after 2 seconds", 30,
+                2, RLIM_INFINITY, "hdr_endless_with_sigchld_ignored", sigchld_ignored},
         refusal{"jpeg-huffman-oob-write.jpg", "Corrupt JPEG", 30},
         // Crashed the decoder through a null image; now refused as it reads.
         refusal{"pic-null-deref.pic", "packet has bad compression type", 30},
@@ -345,6 +382,10 @@ INSTANTIATE_TEST_SUITE_P(
         decoder_end{SIGSEGV, "the decoder crashed on this file (" +
                                  signal_named(SIGSEGV, "Segmentation fault") + ")"},
         decoder_end{SIGABRT, "the decoder crashed on this file (" + signal_named(SIGABRT, "Aborted") + ")"},
+        decoder_end{SIGTRAP, "the decoder crashed on this file (" + signal_named(SIGTRAP, "Trace/breakpoint trap") + ")"},
+        // Killed from outside (an operator, a service manager): not the file's doing.
+        decoder_end{SIGTERM, "the decoder was killed (" + signal_named(SIGTERM, "Terminated") + ")"},
+        decoder_end{SIGUSR1, "the decoder was killed (" + signal_named(SIGUSR1, "User defined signal 1") + ")"},
         decoder_end{SIGSYS, "the decoder was stopped for trying something outside its confinement (" +
                                 signal_named(SIGSYS, "Bad system call") + "); the file may be an attack"},
         decoder_end{SIGKILL, "the decoder was killed (" + signal_named(SIGKILL, "Killed") +

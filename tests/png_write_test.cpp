@@ -11,7 +11,7 @@
 #include "decode/codec.h"
 #include "decode/decode.h"
 #include "harness.h"
-#include "decode/load_internal.h"
+#include "decode/budget.h"
 #include "memory_png.h"
 #include "png/png_deflate.h"
 #include "png/png_deflate_kernels.h"
