@@ -13,14 +13,18 @@
 // can see and nothing has to remove, whatever ends the process (SIGKILL,
 // the out-of-memory killer, a power cut). atomic_commit writes it to disk,
 // links it under a hidden name (".NAME.PID.N") and renames that over the
-// target, with the ending signals held back for those few calls. Where the
-// file system or kernel can't make unnamed files, or /proc is missing to
-// link one, the new file is that hidden name from the start; while it
-// exists, every catchable signal whose default action ends the process
-// (INT, TERM, HUP, QUIT, PIPE, ALRM, USR1, USR2, XCPU, VTALRM, PROF, POLL)
-// removes it and then ends the process as it would have. Signals the caller
-// ignores stay ignored. From open to commit or abandon SIGXFSZ is ignored,
-// so that a file-size limit is a failed write, as a full disk is.
+// target, with every signal whose default action ends the process held
+// back for those few calls. Where the file system or kernel can't make
+// unnamed files, or /proc is missing to link one, the new file is that
+// hidden name from the start; where the link is refused (a security module
+// may refuse links alone), the unnamed file is copied to one at commit.
+// While a hidden name exists, every signal whose default action ends the
+// process (all but SIGKILL: the real-time signals and those an
+// architecture adds too) removes it and then ends the process as it would
+// have; the few the C library keeps for itself, which can't be caught, wait
+// until the name is gone. Signals the caller ignores stay ignored. From
+// open to commit or abandon SIGXFSZ is ignored, so that a file-size limit
+// is a failed write, as a full disk is.
 //
 // A new file gets the permissions a plain create gives (0666 less the
 // umask); a file that is replaced keeps its permission bits.
@@ -70,3 +74,7 @@ atomic_result atomic_commit(atomic_file *f, bool sync_directory_now = true);
 int atomic_sync_directory(const char *target);
 // Drops the new file; the target stays as it was.
 void atomic_abandon(atomic_file *f);
+// Removes the hidden name of the file being made, if it has one, for a
+// process about to end without another step (out of memory). Safe in a
+// signal handler.
+void atomic_remove_hidden();

@@ -12,6 +12,9 @@
      dir_sync_eio      fsync of a directory fails with EIO
      kill_on_write     the first write to an output file raises SIGKILL
      signal_on_write=N the first write to an output file raises signal N
+     no_link           linkat fails with EPERM, as under a security module
+                       that refuses links
+     signal_on_link=N  the first linkat, once done, raises signal N
 
    Output files are those opened with O_CREAT or O_TMPFILE. Nothing else is
    changed, and the decoder process (which opens nothing) is untouched. */
@@ -41,13 +44,20 @@ static int has_fault(const char *name)
     return 0;
 }
 
+/* Signals are sent with kill, as another process would send them: raise
+   refuses the real-time signals the C library keeps for itself. */
+
+/* The N of "name=N" among the faults, or 0. */
+static int fault_number(const char *name)
+{
+    const char *faults = getenv("PIXREMAP_FAULTS");
+    const char *at = faults ? strstr(faults, name) : NULL;
+    return at ? atoi(at + strlen(name)) : 0;
+}
+
 static int signal_to_raise(void)
 {
-    if (has_fault("kill_on_write"))
-        return SIGKILL;
-    const char *faults = getenv("PIXREMAP_FAULTS");
-    const char *at = faults ? strstr(faults, "signal_on_write=") : NULL;
-    return at ? atoi(at + strlen("signal_on_write=")) : 0;
+    return has_fault("kill_on_write") ? SIGKILL : fault_number("signal_on_write=");
 }
 
 static char is_output[1024];
@@ -58,6 +68,7 @@ static int raised;
 static int (*real_open)(const char *, int, ...), (*real_open64)(const char *, int, ...);
 static int (*real_access)(const char *, int), (*real_fsync)(int);
 static ssize_t (*real_write)(int, const void *, size_t);
+static int (*real_linkat)(int, const char *, int, const char *, int);
 
 __attribute__((constructor)) static void find_real_calls(void)
 {
@@ -66,6 +77,7 @@ __attribute__((constructor)) static void find_real_calls(void)
     real_access = (int (*)(const char *, int))dlsym(RTLD_NEXT, "access");
     real_fsync = (int (*)(int))dlsym(RTLD_NEXT, "fsync");
     real_write = (ssize_t (*)(int, const void *, size_t))dlsym(RTLD_NEXT, "write");
+    real_linkat = (int (*)(int, const char *, int, const char *, int))dlsym(RTLD_NEXT, "linkat");
 }
 
 static int faulty_open(int (*real)(const char *, int, ...), const char *path, int flags, mode_t mode)
@@ -125,8 +137,22 @@ ssize_t write(int fd, const void *bytes, size_t size)
         const int sig = signal_to_raise();
         if (sig) {
             raised = 1;
-            raise(sig);
+            kill(getpid(), sig);
         }
     }
     return real_write(fd, bytes, size);
+}
+
+int linkat(int from_dir, const char *from, int to_dir, const char *to, int flags)
+{
+    static int linked;
+    if (has_fault("no_link")) {
+        errno = EPERM;
+        return -1;
+    }
+    const int result = real_linkat(from_dir, from, to_dir, to, flags);
+    const int sig = fault_number("signal_on_link=");
+    if (sig && !linked++)
+        kill(getpid(), sig);
+    return result;
 }
