@@ -15,10 +15,12 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include <unistd.h>
 
+#include "atomic_file.h"
 #include "decode/load.h"
 #include "png/png_write.h"
 #include "printable.h"
@@ -86,10 +88,26 @@ bool sync_outputs(const char *const names[2], const bool replaced[2])
     return false;
 }
 
+// Memory running out in the run itself (a tight ulimit -d) ends it with one
+// line and exit status 1, after removing the hidden output it may be
+// making: the C++ way out, an exception, needs memory of its own, and
+// without it the run would end in abort. Nothing here allocates.
+void out_of_memory()
+{
+    atomic_remove_hidden();
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, nullptr);
+    static const char line[] = "pixremap: out of memory\n";
+    (void)!write(STDERR_FILENO, line, sizeof line - 1);
+    _exit(1);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    std::set_new_handler(out_of_memory);
     const char *path = argc > 1 ? argv[1] : "default.png";
     int width = 0, height = 0, channels = 0;
     std::string reason;

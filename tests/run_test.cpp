@@ -501,6 +501,9 @@ INSTANTIATE_TEST_SUITE_P(
         // a hidden named file, as before.
         output_fault{"no_unnamed_files", "no_tmpfile", 0, ""},
         output_fault{"no_proc", "no_proc", 0, ""},
+        // Links refused (a security module's policy) where unnamed files
+        // can be made: the hidden named file all the same.
+        output_fault{"links_refused", "no_link", 0, ""},
         // A directory that can be written and searched but not read (mode
         // 0333) can't be opened to sync it once the rename is done: the
         // output is replaced, and that is no failure.
@@ -663,6 +666,32 @@ TEST_F(memory_limits, a_higher_address_space_limit_never_fails_where_a_lower_one
         }
     }
     EXPECT_TRUE(passed);
+}
+
+// Under a data-size limit (ulimit -d) too tight to decode in, running out
+// of memory is said as such, by the decoder or by the run itself, at every
+// limit under which the program starts at all: never an abort, never a
+// crash or an attack blamed on the file.
+TEST_F(memory_limits, a_tight_data_limit_is_said_as_out_of_memory)
+{
+    fs::copy_file(fixture("rgb.png"), dir / "rgb.png");
+    int refused = 0, written = 0;
+    for (rlim_t kib = 100; kib <= 2000; kib += 50) {
+        const run_result run = run_pixremap(dir, {"rgb.png"}, [kib] {
+            const rlimit cap{kib << 10, kib << 10};
+            setrlimit(RLIMIT_DATA, &cap);
+        });
+        SCOPED_TRACE(std::to_string(kib) + " KiB");
+        if (run.status == 127 && run.err.find("error while loading shared libraries") != std::string::npos)
+            continue;  // too tight for the program to start
+        written += run.status == 0;
+        refused += run.status == 1;
+        EXPECT_TRUE(run.status == 0 || run.err == "pixremap: cannot read 'rgb.png': Out of memory\n" ||
+                    run.err == "pixremap: out of memory\n")
+            << "status " << run.status << ": " << run.err;
+    }
+    EXPECT_GT(refused, 0);
+    EXPECT_GT(written, 0);
 }
 #endif
 
