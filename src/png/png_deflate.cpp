@@ -43,6 +43,7 @@
 //    always more than 32767 bytes back, so it is still counted in its
 //    bucket but never matched, as stb's stale entries are.
 #include "png/png_deflate.h"
+#include "png/png_deflate_internal.h"
 
 #include <algorithm>
 #include <bit>
@@ -82,6 +83,7 @@ struct png_deflate {
     std::size_t chain_capacity = 0;
     unsigned char *counts = nullptr;
     std::int32_t shift = 0;
+    std::int32_t origin_every = 0;  // how far behind the origin may fall
     std::uint16_t *hashes = nullptr;  // the hashes of positions ahead
 
     // The stream's bytes on their way out.
@@ -117,7 +119,8 @@ constexpr std::size_t longest = 258;
 // past the end for bytes a match compare reads ahead (8 at a time).
 constexpr std::size_t history = 32768;
 constexpr std::size_t new_data = 128 << 10;
-// How far behind the window the origin of the buckets' positions may fall.
+// How far behind the window the origin of the buckets' positions may fall
+// (tests choose less: png_deflate_internal.h).
 constexpr std::int32_t farthest_origin = 1 << 28;
 constexpr std::size_t read_ahead = 16;
 // A position is encoded once the bytes a search can look at are in: the
@@ -522,7 +525,7 @@ void slide(png_deflate *z)
     z->encoded_to -= by;
     z->base += by;
     z->shift += static_cast<std::int32_t>(by);
-    if (z->shift < farthest_origin)
+    if (z->shift < z->origin_every)
         return;
     const std::int32_t s = z->shift;
     for (int b = 0; b < bucket_count; ++b)
@@ -627,8 +630,11 @@ png_deflate_scratch *png_deflate_scratch_make()
 png_deflate *png_deflate_begin(png_deflate_scratch *scratch, std::uint64_t length, png_deflate_emit *emit,
                                void *context)
 {
+    if (!scratch)
+        return nullptr;
     png_deflate *const z = &scratch->stream;
     z->length = length;
+    z->origin_every = farthest_origin;
     z->emit = emit;
     z->context = context;
     z->stored = false;
@@ -727,7 +733,16 @@ png_deflate_status png_deflate_finish(png_deflate *z)
     // The Adler-32 comes after stb has compared the sizes.
     put_adler(z);
     flush_out(z);
-    return z->failed ? png_deflate_status::stopped : png_deflate_status::going;
+    return z->failed ? png_deflate_status::stopped : png_deflate_status::finished;
+}
+
+png_deflate *png_deflate_begin_moving_origin(png_deflate_scratch *scratch, std::uint64_t length,
+                                             png_deflate_emit *emit, void *context, std::int32_t every)
+{
+    png_deflate *const z = png_deflate_begin(scratch, length, emit, context);
+    if (z)
+        z->origin_every = every;
+    return z;
 }
 
 void png_deflate_restart(png_deflate *z)

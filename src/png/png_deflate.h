@@ -20,11 +20,16 @@
 //
 // The stream's bytes go to emit(context, bytes, size) as they are made; emit
 // returns false to stop everything. commit and finish say what happened
-// (png_deflate_status): going on; stopped, because emit said stop; or
-// restart_stored, because the compressed stream has grown past the stored
-// form's size: the caller then discards what emit was given, calls
-// png_deflate_restart(z) and feeds the same data again from its first
-// byte, which writes the stored form.
+// (png_deflate_status): going on (commit) or finished (finish, the stream
+// whole); stopped, because emit said stop; or restart_stored, because the
+// compressed stream has grown past the stored form's size: the caller then
+// discards what emit was given, calls png_deflate_restart(z) and feeds the
+// same data again from its first byte, which writes the stored form.
+//
+// commit's n is at most the room space gave, and the data fed in all is
+// `length` bytes: the stream doesn't check either, and more would write
+// past its window. After stopped the stream may still be fed and finished;
+// it makes nothing more, and says stopped.
 //
 // Match finding follows stb's rules (see png_deflate.cpp) with the work
 // bounded: fixed-size hash buckets that also keep the first bytes at each
@@ -56,13 +61,14 @@ png_deflate_scratch *png_deflate_scratch_make();
 void png_deflate_scratch_free(png_deflate_scratch *scratch);
 
 enum class png_deflate_status {
-    going,           // all is well (after finish: the stream is whole)
+    going,           // all is well so far (commit)
+    finished,        // the stream is whole (finish)
     stopped,         // emit said stop; nothing more is given to it
     restart_stored,  // outgrew the stored form: png_deflate_restart, feed again
 };
 
 // Starts a stream of `length` bytes in the scratch, ending the one it held;
-// null without memory.
+// null without memory (a null scratch too).
 png_deflate *png_deflate_begin(png_deflate_scratch *scratch, std::uint64_t length, png_deflate_emit *emit,
                                void *context);
 unsigned char *png_deflate_space(png_deflate *z, std::size_t *room);

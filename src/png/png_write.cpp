@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include <libdeflate.h>
 
@@ -173,7 +174,7 @@ png_write_status write_image(const png_sink &sink, const image &im,
         png_deflate_restart(z);
         status = feed_rows(z, im);
     }
-    if (status != png_deflate_status::going || (chunks.open && !close_chunk(&chunks)))
+    if (status != png_deflate_status::finished || (chunks.open && !close_chunk(&chunks)))
         return png_write_status::sink_failed;
 
     static const unsigned char tail[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xae, 0x42, 0x60, 0x82};
@@ -183,14 +184,26 @@ png_write_status write_image(const png_sink &sink, const image &im,
 
 } // namespace
 
+// The writer's memory is its compressor's.
+struct png_scratch {
+    png_deflate_scratch *deflate;
+};
+
 png_scratch *png_scratch_make()
 {
-    return png_deflate_scratch_make();
+    png_deflate_scratch *deflate = png_deflate_scratch_make();
+    png_scratch *scratch = deflate ? new (std::nothrow) png_scratch{deflate} : nullptr;
+    if (!scratch)
+        png_deflate_scratch_free(deflate);
+    return scratch;
 }
 
 void png_scratch_free(png_scratch *scratch)
 {
-    png_deflate_scratch_free(scratch);
+    if (!scratch)
+        return;
+    png_deflate_scratch_free(scratch->deflate);
+    delete scratch;
 }
 
 png_write_status png_write_split(const png_sink &sink, const unsigned char *pixels, int width,
@@ -206,7 +219,7 @@ png_write_status png_write_split(const png_sink &sink, const unsigned char *pixe
         return png_write_status::out_of_memory;
     const png_write_status status =
         write_image(sink, im, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
-                    largest_idat, scratch ? scratch : own);
+                    largest_idat, scratch ? scratch->deflate : own);
     png_deflate_scratch_free(own);
     return status;
 }

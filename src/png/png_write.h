@@ -54,9 +54,8 @@ enum class png_write_status {
     not_an_image,   // a width or height under 1, or channels outside 1-4
 };
 
-// The writer's memory is its compressor's (png_deflate.h).
-struct png_deflate_scratch;
-using png_scratch = png_deflate_scratch;
+// The writer's memory, kept from one image to the next: png_write.cpp's own.
+struct png_scratch;
 png_scratch *png_scratch_make();  // null without memory
 void png_scratch_free(png_scratch *scratch);
 
