@@ -319,6 +319,12 @@ struct match {
     std::int32_t from;    // the position they agree with
 };
 
+// The newest slot of a mask of compare_bucket's (not 0).
+[[gnu::always_inline]] inline unsigned newest(unsigned mask)
+{
+    return 31u - static_cast<unsigned>(__builtin_clz(mask));
+}
+
 // The bucket's first four bytes at each position decide most searches
 // without reading the window: with none agreeing in all four, the newest
 // that agrees in three is the match. Candidates that agree in four are
@@ -337,7 +343,7 @@ struct match {
     if (limit < 8) [[unlikely]] {
         std::uint64_t rank = std::uint64_t{2} << 32;
         for (unsigned reach = c.reach; reach != 0; reach &= reach - 1) {
-            const std::int32_t p = b.position[bucket_size - 1 - __builtin_ctz(reach)];
+            const std::int32_t p = b.position[__builtin_ctz(reach)];
             std::size_t n = 0;
             while (n < limit && data_of(p)[n] == w[i + n])
                 ++n;
@@ -348,11 +354,11 @@ struct match {
     if (c.four == 0) {
         if (c.three == 0)
             return {hash, 0, -1};
-        return {hash, 3, b.position[bucket_size - 1 - __builtin_ctz(c.three)]};
+        return {hash, 3, b.position[newest(c.three)]};
     }
     std::uint64_t rank = 0;
-    for (unsigned four = c.four; four != 0; four &= four - 1) {
-        const std::int32_t p = b.position[bucket_size - 1 - __builtin_ctz(four)];
+    for (unsigned four = c.four; four != 0; four ^= 1u << newest(four)) {
+        const std::int32_t p = b.position[newest(four)];
         const std::uint64_t n = 4 + match_length(data_of(p) + 4, w + i + 4, limit - 4);
         rank = std::max(rank, n << 32 | static_cast<std::uint32_t>(p));
         if (n == limit)
@@ -470,9 +476,13 @@ void encode(png_deflate *z, std::size_t stop)
             fetch_bucket(i + current.length);
 
         // The next position's match, which decides whether this one is
-        // used (lazy matching) and is the next one's own if it isn't.
-        const match next = find_in<chained>(z, i + 1, hash_of(i + 1), limit_for(i + 1));
-        if (current.length >= 3 && next.length <= current.length) {
+        // used (lazy matching) and is the next one's own if it isn't. A
+        // match as long as the next one's could be is used whatever that
+        // finds, so then there is no search.
+        const std::size_t next_limit = limit_for(i + 1);
+        const bool settled = current.length >= 3 && current.length >= next_limit;
+        const match next = settled ? match{} : find_in<chained>(z, i + 1, hash_of(i + 1), next_limit);
+        if (settled || (current.length >= 3 && next.length <= current.length)) {
             const code len = tables.length[current.length];
             const code dist = distance_code(static_cast<unsigned>(here - current.from));
             put_bits(z, len.bits | dist.bits << len.count, len.count + dist.count);

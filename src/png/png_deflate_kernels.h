@@ -4,11 +4,11 @@
 // same two functions; png_deflate.cpp takes one of them, and the tests hold
 // the vector forms to these.
 //
-// compare_bucket(b, count, lowest, head): three masks over the `count` newest
-// of bucket b's positions, newest first (bit k for slot 15 - k, so that
-// counting up from bit 0 visits the newest first): `reach`, those at or
-// after position `lowest`; of them `three` and `four`, those whose first 3
-// and first 4 bytes (as first_four reads them) are those of `head`.
+// compare_bucket(b, count, lowest, head): three masks over the `count`
+// filled slots of bucket b, bit j for slot j (the highest set bit is the
+// newest position): `reach`, those at or after position `lowest`; of them
+// `three` and `four`, those whose first 3 and first 4 bytes (as first_four
+// reads them) are those of `head`.
 //
 // hash_positions(w, from, to, hashes): stb_image_write's hash of the 3
 // bytes at each position from `from` to `to` of w, into hashes[0 ...]; it
@@ -67,7 +67,7 @@ struct candidates {
 // and, for three and four, to those in reach.
 [[gnu::always_inline]] inline candidates in_filled_reach(candidates c, unsigned count)
 {
-    const unsigned filled = 0xffffu << (deflate_bucket_size - count) & 0xffffu;
+    const unsigned filled = (1u << count) - 1;
     c.reach &= filled;
     c.three &= c.reach;
     c.four &= c.reach;
@@ -80,7 +80,7 @@ struct portable_bucket_kernels {
     {
         candidates c = {0, 0, 0};
         for (unsigned j = 0; j < deflate_bucket_size; ++j) {
-            const unsigned bit = 1u << (deflate_bucket_size - 1 - j);
+            const unsigned bit = 1u << j;
             c.reach |= b.position[j] >= lowest ? bit : 0;
             c.three |= ((b.head[j] ^ head) & 0x00ffffff) == 0 ? bit : 0;
             c.four |= b.head[j] == head ? bit : 0;

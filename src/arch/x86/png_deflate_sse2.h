@@ -19,19 +19,19 @@ struct sse2_bucket_kernels {
         const __m128i four = _mm_set1_epi32(static_cast<int>(head));
         const __m128i low3 = _mm_set1_epi32(0x00ffffff);
         const __m128i three = _mm_and_si128(four, low3);
-        const auto bits = [](__m128i lanes) {  // the lanes' top bits, last lane first
-            return static_cast<unsigned>(
-                _mm_movemask_ps(_mm_castsi128_ps(_mm_shuffle_epi32(lanes, _MM_SHUFFLE(0, 1, 2, 3)))));
+        // Four compares of 4 lanes (all ones or zeros) narrowed to 16
+        // bytes, slot order kept, and their top bits taken in one step.
+        const auto mask = [](auto compare) {
+            const __m128i low = _mm_packs_epi32(compare(0), compare(1));
+            const __m128i high = _mm_packs_epi32(compare(2), compare(3));
+            return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
         };
-        candidates c = {0, 0, 0};
-        for (int k = 0; k < 4; ++k) {
-            const __m128i positions = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b.position + 4 * k));
-            const __m128i heads = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b.head + 4 * k));
-            const int shift = 12 - 4 * k;
-            c.reach |= bits(_mm_cmpgt_epi32(positions, floor)) << shift;
-            c.three |= bits(_mm_cmpeq_epi32(_mm_and_si128(heads, low3), three)) << shift;
-            c.four |= bits(_mm_cmpeq_epi32(heads, four)) << shift;
-        }
+        const auto positions = [&](int k) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(b.position + 4 * k)); };
+        const auto heads = [&](int k) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(b.head + 4 * k)); };
+        candidates c;
+        c.reach = mask([&](int k) { return _mm_cmpgt_epi32(positions(k), floor); });
+        c.three = mask([&](int k) { return _mm_cmpeq_epi32(_mm_and_si128(heads(k), low3), three); });
+        c.four = mask([&](int k) { return _mm_cmpeq_epi32(heads(k), four); });
         return in_filled_reach(c, count);
     }
 
