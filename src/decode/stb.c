@@ -3,12 +3,15 @@
    the hooks described in codec.h. The decoder's failure reasons are its
    messages meant for users ("Corrupt JPEG") rather than its terse internal
    ones. */
+#define _GNU_SOURCE /* mremap */
 #include "decode/codec.h"
 
 #include <setjmp.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 /* Each block carries a header: its size, for the cap and for zero-filling
    what realloc adds, and its place in the list of live blocks, so that a
@@ -17,6 +20,7 @@ typedef struct block {
     struct block *prev, *next;
     size_t size;
     unsigned generation; /* the call that allocated it */
+    int mapped;          /* a mapping of its own (see map_block) */
 } block;
 
 /* Keeps the payload as aligned as malloc's own. */
@@ -57,9 +61,51 @@ static void unlink_block(block *b)
     b->next->prev = b->prev;
 }
 
+/* Blocks of a MiB or more are mappings of their own. The kernel hands
+   their pages over zeroed as they are first touched, so nothing is cleared
+   by hand, which would touch (and fault in) every page at once, even those
+   of a growing buffer that are never filled; realloc moves them with
+   mremap instead of copying; and they are offered as huge pages, a fault
+   per 2 MiB rather than per page, where the kernel has them. Where no
+   mapping can be made (s390x's decoder, whose filter refuses mmap) they
+   come from calloc, as smaller blocks do. */
+#define MAPPED_SIZE ((size_t)1 << 20)
+
+static void offer_huge_pages(void *p, size_t size)
+{
+#ifdef MADV_HUGEPAGE
+    madvise(p, size, MADV_HUGEPAGE); /* a hint; may be refused */
+#else
+    (void)p, (void)size;
+#endif
+}
+
+static block *map_block(size_t size)
+{
+    void *p = mmap(NULL, HEADER_SIZE + size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        return NULL;
+    offer_huge_pages(p, HEADER_SIZE + size);
+    block *b = (block *)p;
+    b->mapped = 1;
+    return b;
+}
+
+/* Bytes from `from` to the end of its page: what a mapping kept past a
+   block's end when it shrank, which growing it again must clear. */
+static size_t to_page_end(uintptr_t from)
+{
+    const uintptr_t page = (uintptr_t)sysconf(_SC_PAGESIZE);
+    return (size_t)((page - from % page) % page);
+}
+
 static void *codec_malloc(size_t size)
 {
-    block *b = fits(size) ? (block *)calloc(1, HEADER_SIZE + size) : NULL;
+    block *b = !fits(size)            ? NULL
+               : size >= MAPPED_SIZE ? map_block(size)
+                                     : NULL;
+    if (!b && fits(size))
+        b = (block *)calloc(1, HEADER_SIZE + size);
     if (!b) {
         refused = 1;
         return NULL;
@@ -78,7 +124,43 @@ static void codec_release(void *p)
     block *b = header_of(p);
     unlink_block(b);
     count(0, b->size);
-    free(b);
+    if (b->mapped)
+        munmap(b, HEADER_SIZE + b->size);
+    else
+        free(b);
+}
+
+/* A block grown (or cut) to `size`: a mapped one moved by the kernel, with
+   what lies past its old end in its last page cleared; one from malloc
+   grown past MAPPED_SIZE copied into a mapping; any other by realloc, what
+   it adds cleared. Null where there is no room; b is then as it was. */
+static block *resize_block(block *b, size_t size)
+{
+    const size_t old = b->size;
+    if (b->mapped) {
+        void *moved = mremap(b, HEADER_SIZE + old, HEADER_SIZE + size, MREMAP_MAYMOVE);
+        if (moved == MAP_FAILED)
+            return NULL;
+        if (size > old) {
+            char *end = (char *)moved + HEADER_SIZE + old;
+            const size_t kept = to_page_end((uintptr_t)end);
+            memset(end, 0, kept < size - old ? kept : size - old);
+            offer_huge_pages(moved, HEADER_SIZE + size);
+        }
+        return (block *)moved;
+    }
+    if (size >= MAPPED_SIZE) {
+        block *mapped = map_block(size);
+        if (mapped) {
+            memcpy(payload_of(mapped), payload_of(b), old < size ? old : size);
+            free(b);
+            return mapped;
+        }
+    }
+    block *moved = (block *)realloc(b, HEADER_SIZE + size);
+    if (moved && size > old)
+        memset((char *)payload_of(moved) + old, 0, size - old);
+    return moved;
 }
 
 static void *codec_realloc(void *p, size_t size)
@@ -92,14 +174,12 @@ static void *codec_realloc(void *p, size_t size)
         return NULL;
     }
     unlink_block(b);
-    block *moved = (block *)realloc(b, HEADER_SIZE + size);
+    block *moved = resize_block(b, size);
     if (!moved) {
         link_block(b);
         refused = 1;
         return NULL;
     }
-    if (size > old)
-        memset((char *)payload_of(moved) + old, 0, size - old);
     moved->size = size;
     link_block(moved);
     count(size, old);
