@@ -59,6 +59,11 @@ void add_signal(sigset_t *set, int sig)
     set->__val[(sig - 1) / ulong_bits] |= 1ul << ((sig - 1) % ulong_bits);
 }
 
+void drop_signal(sigset_t *set, int sig)
+{
+    set->__val[(sig - 1) / ulong_bits] &= ~(1ul << ((sig - 1) % ulong_bits));
+}
+
 bool has_signal(const sigset_t &set, int sig)
 {
     return (set.__val[(sig - 1) / ulong_bits] >> ((sig - 1) % ulong_bits)) & 1;
@@ -162,7 +167,7 @@ void disarm(bool with_handlers, sigset_t *mask)
                 sigaction(sig, &before[sig], nullptr);
             handled[sig] = false;
             if (has_signal(blocked_while_hidden, sig))
-                mask->__val[(sig - 1) / ulong_bits] &= ~(1ul << ((sig - 1) % ulong_bits));
+                drop_signal(mask, sig);
         }
     sigaction(SIGXFSZ, &before_xfsz, nullptr);
 }
@@ -321,14 +326,11 @@ bool copy_to_hidden(atomic_file *f)
         fchmod(f->fd, st.st_mode & 0777);
     for (off_t at = 0; copied && at < st.st_size;) {
         const ssize_t n = copy_file_range(unnamed, &at, f->fd, nullptr, static_cast<std::size_t>(st.st_size - at), 0);
-        if (n < 0 && errno == EINTR)
+        if (n > 0 || (n < 0 && errno == EINTR))
             continue;
-        if (n <= 0)
-            copied = n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)
-                         ? copy_by_reading(f, unnamed, at, st.st_size)
-                         : failed(f, n < 0 ? errno : EIO);
-        if (n <= 0)
-            break;
+        const bool kernel_cannot = n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL);
+        copied = kernel_cannot ? copy_by_reading(f, unnamed, at, st.st_size) : failed(f, n < 0 ? errno : EIO);
+        break;
     }
     copied = copied && (fsync(f->fd) == 0 || failed(f, errno));
     close(unnamed);

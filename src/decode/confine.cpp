@@ -28,31 +28,26 @@
 
 namespace {
 
-// Lowers a limit to soft and hard where it is higher; never raises one:
-// the limits the decoder was given are its caller's to set. (prlimit, on
-// the process itself, is the one call the filter lets through for this.)
-// False where the system refuses.
-bool lower_limit(int resource, std::uint64_t soft, std::uint64_t hard)
+// Sets a limit, the hard one only ever lowered: the limits the decoder
+// was given are its caller's to set. The soft one is lowered too, unless
+// `soft_may_rise`: the processor time's, which rises from the fixed
+// allowance it starts with to the budget (decoder_budget already keeps it
+// within the run's own). (prlimit, on the process itself, is the one call
+// the filter lets through for this.) False where the system refuses.
+bool set_limit(int resource, std::uint64_t soft, std::uint64_t hard, bool soft_may_rise = false)
 {
     rlimit now;
     if (prlimit(0, static_cast<__rlimit_resource>(resource), nullptr, &now) != 0)
         return false;
-    rlimit value = {std::min<std::uint64_t>(soft, now.rlim_cur), std::min<std::uint64_t>(hard, now.rlim_max)};
+    rlimit value = {soft_may_rise ? soft : std::min<std::uint64_t>(soft, now.rlim_cur),
+                    std::min<std::uint64_t>(hard, now.rlim_max)};
     value.rlim_cur = std::min(value.rlim_cur, value.rlim_max);
     return prlimit(0, static_cast<__rlimit_resource>(resource), &value, nullptr) == 0;
 }
 
-// Sets the processor-time limit: the soft one may rise above the fixed
-// allowance it starts with (decoder_budget already keeps it within the
-// run's own), the hard one only falls.
 void set_time_limit(const decoder_time_limit &limit)
 {
-    rlimit now;
-    if (prlimit(0, RLIMIT_CPU, nullptr, &now) != 0)
-        return;
-    rlimit value = {limit.soft, std::min<std::uint64_t>(limit.hard, now.rlim_max)};
-    value.rlim_cur = std::min(value.rlim_cur, value.rlim_max);
-    prlimit(0, RLIMIT_CPU, &value, nullptr);
+    set_limit(RLIMIT_CPU, limit.soft, limit.hard, true);
 }
 
 // The system calls the decoder may make, by name: each architecture's C
@@ -162,7 +157,7 @@ bool confine_decoder(int input_fd, int report_fd, pid_t parent, const rlimit &ru
         _exit(1);
     // No core dumps; where the limit can't be set, the kernel is told the
     // process must not be dumped.
-    if (!lower_limit(RLIMIT_CORE, 0, 0))
+    if (!set_limit(RLIMIT_CORE, 0, 0))
         prctl(PR_SET_DUMPABLE, 0);
     // Readable memory must not become executable behind the filter's back
     // (a personality the caller may have set, as `setarch -X` does).
@@ -184,6 +179,6 @@ void limit_decoder(const decoder_budget &budget)
     set_time_limit(budget.time);
 #ifndef PIXREMAP_ADDRESS_SANITIZER
     // The kernel's own cap behind the decoder's count.
-    lower_limit(RLIMIT_AS, budget.address_space, budget.address_space);
+    set_limit(RLIMIT_AS, budget.address_space, budget.address_space);
 #endif
 }

@@ -101,11 +101,13 @@ static size_t to_page_end(uintptr_t from)
 
 static void *codec_malloc(size_t size)
 {
-    block *b = !fits(size)            ? NULL
-               : size >= MAPPED_SIZE ? map_block(size)
-                                     : NULL;
-    if (!b && fits(size))
-        b = (block *)calloc(1, HEADER_SIZE + size);
+    block *b = NULL;
+    if (fits(size)) {
+        if (size >= MAPPED_SIZE)
+            b = map_block(size);
+        if (!b)
+            b = (block *)calloc(1, HEADER_SIZE + size);
+    }
     if (!b) {
         refused = 1;
         return NULL;
