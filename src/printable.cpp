@@ -1,7 +1,15 @@
-// printable: see printable.h. The C library's multibyte functions follow the
-// locale, and a tool that replaces what it can't show must replace the same
-// bytes in every locale, so the UTF-8 is checked here, by its definition.
+// printable: see printable.h. The UTF-8 is checked here, by its
+// definition, rather than with the C library's multibyte functions, which
+// follow the locale; the locale is asked only whether its terminal reads
+// UTF-8.
 #include "printable.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <langinfo.h>
+#include <locale.h>
 
 namespace {
 
@@ -41,14 +49,48 @@ bool is_hidden_control(char32_t code)
 {
     return (code >= 0x80 && code <= 0x9f)             // C1 controls
            || code == 0x2028 || code == 0x2029         // line, paragraph separators
+           || code == 0x061c                           // Arabic letter mark
+           || code == 0x200e || code == 0x200f         // left-to-right, right-to-left marks
            || (code >= 0x202a && code <= 0x202e)       // bidirectional embedding, override
            || (code >= 0x2066 && code <= 0x2069);      // bidirectional isolates
+}
+
+bool names_utf8(const char *codeset)
+{
+    std::string name;
+    for (const char *c = codeset; *c; ++c)
+        if (*c != '-' && *c != '_')
+            name += static_cast<char>(*c >= 'A' && *c <= 'Z' ? *c - 'A' + 'a' : *c);
+    return name == "utf8";
+}
+
+// Whether the user's locale reads text as UTF-8. A locale that isn't
+// installed is judged by the character set its name gives (en_US.UTF-8),
+// as the terminal it was chosen for would be.
+bool locale_reads_utf8()
+{
+    if (locale_t chosen = newlocale(LC_CTYPE_MASK, "", nullptr)) {
+        const bool utf8 = names_utf8(nl_langinfo_l(CODESET, chosen));
+        freelocale(chosen);
+        return utf8;
+    }
+    const char *name = nullptr;
+    for (const char *variable : {"LC_ALL", "LC_CTYPE", "LANG"})
+        if (const char *value = std::getenv(variable); value && *value) {
+            name = value;
+            break;
+        }
+    const char *dot = name ? std::strchr(name, '.') : nullptr;
+    if (!dot)
+        return false;
+    return names_utf8(std::string(dot + 1, std::strcspn(dot + 1, "@")).c_str());
 }
 
 } // namespace
 
 std::string printable(std::string_view text)
 {
+    const bool utf8 = locale_reads_utf8();
     std::string shown;
     shown.reserve(text.size());
     for (std::size_t at = 0; at < text.size();) {
@@ -64,10 +106,14 @@ std::string printable(std::string_view text)
             shown += '?';
             ++at;
         } else {
-            if (is_hidden_control(code))
+            if (is_hidden_control(code)) {
                 shown += '?';
-            else
-                shown.append(text.substr(at, length));
+            } else {
+                for (std::size_t k = at; k < at + length; ++k) {
+                    const auto b = static_cast<unsigned char>(text[k]);
+                    shown += !utf8 && b >= 0x80 && b <= 0x9f ? '?' : text[k];
+                }
+            }
             at += length;
         }
     }

@@ -412,9 +412,12 @@ TEST_F(inputs, an_input_past_2_gib_is_read)
 // A name is shown on one line as it reads, whatever bytes it holds:
 // printable ASCII and well-formed UTF-8 as they are, each control character
 // (C0, DEL, C1 raw or as UTF-8), line separator or bidirectional control as
-// '?', and each byte that isn't well-formed UTF-8 as '?'.
+// '?', and each byte that isn't well-formed UTF-8 as '?'. Where the locale
+// doesn't read UTF-8 (ISO-8859-1, installed or not, and the C locale),
+// the bytes 0x80 to 0x9F inside UTF-8 are '?' too: C1 controls there.
 struct shown_name {
     const char *test, *name, *shown;
+    const char *locale = "C.UTF-8";
 };
 
 void PrintTo(const shown_name &c, std::ostream *out) { *out << c.test; }
@@ -423,7 +426,8 @@ using names = with_temp_dir<shown_name>;
 
 TEST_P(names, are_shown_safely)
 {
-    const run_result run = run_pixremap(dir, {GetParam().name});
+    const char *locale = GetParam().locale;
+    const run_result run = run_pixremap(dir, {GetParam().name}, [locale] { setenv("LC_ALL", locale, 1); });
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, std::string("pixremap: cannot read '") + GetParam().shown +
                            "': No such file or directory\n");
@@ -436,10 +440,14 @@ INSTANTIATE_TEST_SUITE_P(
                     shown_name{"c1_raw_byte", "csi\x9b" "2J.png", "csi?2J.png"},
                     shown_name{"c1_as_utf8", "csi\xc2\x9b" "2J\xc2\x85.png", "csi?2J?.png"},
                     shown_name{"bidi_and_line_separators", "a\xe2\x80\xae" "b\xe2\x81\xa6" "c\xe2\x80\xa8.png", "a?b?c?.png"},
+                    shown_name{"bidi_marks", "a\xe2\x80\x8e" "b\xe2\x80\x8f" "c\xd8\x9c.png", "a?b?c?.png"},
                     shown_name{"stray_and_cut_off_bytes", "x\x80y\xff\xe2\x82.png", "x?y???.png"},
                     shown_name{"overlong_and_surrogates", "\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80.png", "?????????.png"},
                     shown_name{"letters_of_any_script", "caf\xc3\xa9-\xe6\x97\xa5\xe6\x9c\xac-\xf0\x9f\x98\x80-\xc2\xa0.png",
-                               "caf\xc3\xa9-\xe6\x97\xa5\xe6\x9c\xac-\xf0\x9f\x98\x80-\xc2\xa0.png"}),
+                               "caf\xc3\xa9-\xe6\x97\xa5\xe6\x9c\xac-\xf0\x9f\x98\x80-\xc2\xa0.png"},
+                    shown_name{"c1_bytes_in_a_latin1_locale", "\xc3\x9b" "31m\xc5\x85\xc3\xa9.png", "\xc3?31m\xc5?\xc3\xa9.png",
+                               "de_DE.ISO-8859-1"},
+                    shown_name{"c1_bytes_in_the_c_locale", "\xe6\x97\xa5.png", "\xe6?\xa5.png", "C"}),
     [](const testing::TestParamInfo<shown_name> &p) { return std::string(p.param.test); });
 
 // ---- outputs that can't be written ----------------------------------------
