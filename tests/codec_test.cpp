@@ -5,6 +5,9 @@
 #include <climits>
 #include <cstring>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "decode/codec.h"
 #include "decode/decode.h"
 #include "harness.h"
@@ -73,6 +76,8 @@ TEST(codec, budgets_follow_the_declared_size_and_saturate)
     };
     const row rows[] = {
         {{16, 16, 3, 1}, 64 * mib + 4 * 768, 8},
+        // A JPEG's working bytes count where they are more (progressive CMYK).
+        {{6000, 4000, 3, 1, 360'000'000}, 64 * mib + 360'000'000, 8 + 6000ull * 4000 * 3 / (4 * mib)},
         {{4000, 3000, 3, 1}, 64 * mib + 4 * 4000ull * 3008 * 3, 8 + 4000ull * 3008 * 3 / (4 * mib)},
         {{1, 1, 4, 2}, 64 * mib + 4 * 16 * 16 * 8, 8},
         {{65536, 65536, 4, 4}, 64 * mib + 4 * 4 * gib, 8 + 1024},
@@ -108,6 +113,44 @@ TEST(codec, a_top_down_bitmap_declares_its_rows)
     ASSERT_TRUE(decode_header(in, &header));
     EXPECT_EQ(header.width, 11);
     EXPECT_EQ(header.height, 7);
+}
+
+// What the decoder holds for an image of each kind is within its budget's
+// sized part (the fixed 64 MiB left out), give or take 1 MiB of tables:
+// 1024x1024 images of every JPEG mode and of each other format, made by
+// make_budget_images.py and read from a file as the decoder reads them. A
+// progressive CMYK JPEG holds 15 bytes a pixel (4 planes, their
+// coefficients and the image) against 12 counted by channels; one JPEG's
+// frame header is past the first MiB, behind 1.2 MB of XMP.
+TEST(codec, the_budget_holds_what_the_decoder_holds)
+{
+    const fs::path dir = make_temp_dir();
+    const run_result made = run_binary("/usr/bin/python3", dir, {MAKE_BUDGET_IMAGES, dir.string()});
+    ASSERT_EQ(made.status, 0) << made.err;
+    for (const char *name : {"jpeg_progressive_cmyk.jpg", "jpeg_baseline_cmyk.jpg", "jpeg_progressive_444.jpg",
+                             "jpeg_progressive_grey.jpg", "jpeg_metadata_first.jpg", "png_rgba.png",
+                             "png_grey16.png", "bmp_rgb.bmp", "tga_rle_rgba.tga", "gif_palette.gif",
+                             "pgm_16.pgm", "hdr_flat.hdr", "psd_rgb.psd"}) {
+        SCOPED_TRACE(name);
+        const int fd = open((dir / name).c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        decode_input in;
+        decode_from_file(&in, fd, true);
+        std::string reason;
+        image_header header;
+        int w = 0, h = 0, c = 0;
+        const bool sized = decode_begin(&in, &reason) && decode_header(in, &header);
+        codec_reset_peak();
+        unsigned char *pixels = sized ? decode_pixels(&in, &w, &h, &c, &reason) : nullptr;
+        close(fd);
+        ASSERT_TRUE(sized);
+        ASSERT_NE(pixels, nullptr) << reason;
+        decode_free(pixels);
+        EXPECT_EQ(w, 1024);
+        EXPECT_EQ(h, 1024);
+        EXPECT_LE(codec_peak_memory(), decoder_memory_budget(&header) - decoder_memory_allowance + (1 << 20));
+    }
+    remove_temp_dir(dir);
 }
 
 // The peak counts what was held at once: at least the image, and a second

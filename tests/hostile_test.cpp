@@ -251,6 +251,20 @@ INSTANTIATE_TEST_SUITE_P(
         return p.param.test ? std::string(p.param.test) : test_name_of(p.param.file);
     });
 
+// A file whose size isn't found where the header is looked for (a PPM
+// whose comment runs past the first MiB) gets the fixed 64 MiB alone; one
+// that needs more is refused saying so, not as if memory had run out.
+using unsized_files = temp_dir_fixture<>;
+
+TEST_F(unsized_files, that_need_more_than_the_allowance_say_why)
+{
+    write_file(dir / "comment.ppm", "P6\n#" + std::string(1100000, 'c') + "\n5000 5000\n255\n");
+    const run_result run = run_pixremap(dir, {"comment.ppm"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "pixremap: cannot read 'comment.ppm': Out of memory: the image's size was not found in "
+                       "its first 1 MiB, so the decoder had only the 64 MiB any file gets\n");
+}
+
 // Truncated raw images decode to zeros beyond the file's data, never to
 // whatever the decoder's memory held: glibc's MALLOC_PERTURB_ fills fresh
 // allocations with a non-zero byte, which would show through otherwise. The

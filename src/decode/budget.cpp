@@ -55,7 +55,14 @@ decoder_time_limit time_limit(std::uint64_t seconds, std::uint64_t hard, const r
 
 std::uint64_t decoder_memory_budget(const image_header *declared)
 {
-    return decoder_memory_allowance + memory_per_image_byte * (declared ? declared_bytes(*declared) : 0);
+    if (!declared)
+        return decoder_memory_allowance;
+    // Where the format says what the decoder will hold (a JPEG's planes and
+    // coefficients, by its components rather than the channels it hands
+    // back), that, if it is more.
+    const std::uint64_t sized = memory_per_image_byte * declared_bytes(*declared);
+    const std::uint64_t working = std::min(declared->working_bytes, memory_per_image_byte * largest_declared);
+    return decoder_memory_allowance + std::max(sized, working);
 }
 
 decoder_budget decoder_budget_for(const image_header *declared, const rlimit &run_time)

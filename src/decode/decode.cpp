@@ -23,11 +23,14 @@
 #endif
 
 #include "decode/codec.h"
+#include "decode/jpeg_frame.h"
 #include "image.h"
 
 namespace {
 
 constexpr std::size_t chunk = 1024 * 1024;
+// How far into a regular file a JPEG's frame header is looked for.
+constexpr std::uint64_t jpeg_frame_reach = 64ull << 20;
 
 // Reads up to size bytes into into; 0 at the end of the file or on failure.
 std::size_t read_some(decode_input *in, unsigned char *into, std::size_t size)
@@ -284,16 +287,86 @@ bool decode_begin(decode_input *in, std::string *reason)
     return true;
 }
 
+namespace {
+
+bool searches_the_file(const decode_input &in) { return in.fd >= 0 && in.seekable; }
+
+// The file's bytes at `offset` for the frame search: from the first buffer,
+// and past it, where the file is a regular one, from the file.
+std::size_t header_bytes_at(void *context, std::uint64_t offset, unsigned char *into, std::size_t size)
+{
+    const auto &in = *static_cast<const decode_input *>(context);
+    const std::size_t held = in.end - in.start;
+    if (offset < held) {
+        const std::size_t n = std::min<std::size_t>(size, held - static_cast<std::size_t>(offset));
+        std::memcpy(into, in.data + in.start + offset, n);
+        return n;
+    }
+    if (!searches_the_file(in) || lseek(in.fd, static_cast<off_t>(offset), SEEK_SET) < 0)
+        return 0;
+    std::size_t n = 0;
+    while (n < size) {
+        const ssize_t got = read(in.fd, into + n, size - n);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        n += static_cast<std::size_t>(got);
+    }
+    return n;
+}
+
+// A JPEG's frame header, wherever it is within reach. The first buffer
+// holds the start of the file (nothing has been taken from it yet), and
+// the file's offset is put back where the buffer's reads left it.
+bool find_jpeg_frame(const decode_input &in, jpeg_frame *frame)
+{
+    const std::size_t held = in.end - in.start;
+    if (held < 2 || in.data[in.start] != 0xff || in.data[in.start + 1] != 0xd8)
+        return false;
+    const off_t was = searches_the_file(in) ? lseek(in.fd, 0, SEEK_CUR) : -1;
+    const bool found = jpeg_find_frame(header_bytes_at, const_cast<decode_input *>(&in),
+                                       was < 0 ? held : jpeg_frame_reach, frame);
+    // (Setting a regular file's offset back to one it had can't fail.)
+    if (was >= 0)
+        lseek(in.fd, was, SEEK_SET);
+    return found;
+}
+
+} // namespace
+
+std::uint64_t decode_header_reach(const decode_input &in)
+{
+    const std::size_t held = in.end - in.start;
+    const bool jpeg = held >= 2 && in.data[in.start] == 0xff && in.data[in.start + 1] == 0xd8;
+    return jpeg && searches_the_file(in) ? jpeg_frame_reach : held;
+}
+
 bool decode_header(const decode_input &in, image_header *header)
 {
     image_header h;
+    jpeg_frame frame;
+    const bool jpeg = find_jpeg_frame(in, &frame);
     if (!codec_info(in.data + in.start, in.end - in.start, &h.width, &h.height, &h.channels,
-                    &h.sample_bytes))
-        return false;
+                    &h.sample_bytes)) {
+        // A JPEG whose frame header is past the first buffer.
+        if (!jpeg)
+            return false;
+        h.width = frame.width;
+        h.height = frame.height;
+        h.channels = frame.components >= 3 ? 3 : 1;
+        h.sample_bytes = 1;
+    }
+    if (jpeg)
+        h.working_bytes = frame.working_bytes;
     // A bitmap stored top row first gives its height as a negative number,
     // and the decoder reports it as stored; the image has that many rows.
     if (h.height < 0)
         h.height = h.height == INT_MIN ? INT_MAX : -h.height;
+    // No pixels is no size: the PNM reader's, when its header runs past
+    // what was read.
+    if (h.width <= 0 || h.height == 0)
+        return false;
     *header = h;
     return true;
 }

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -44,6 +45,10 @@ struct decode_input {
 struct image_header {
     int width = 0, height = 0, channels = 0;
     int sample_bytes = 1;  // 1, 2 for 16-bit files, 4 for HDR (decoded through floats)
+    // For a JPEG, the bytes the decoder will allocate for it, by the
+    // components and mode its frame header declares (jpeg_frame.h); 0 for
+    // other formats.
+    std::uint64_t working_bytes = 0;
 };
 
 void decode_from_file(decode_input *in, int fd, bool seekable);
@@ -54,8 +59,13 @@ void decode_from_memory(decode_input *in, const unsigned char *data, std::size_t
 bool decode_begin(decode_input *in, std::string *reason);
 
 // The image size the file declares, where the decoder can tell it from the
-// first MiB; false otherwise. Nothing is decoded.
+// first MiB, or, for a JPEG in a regular file, from a frame header up to
+// 64 MiB in (the segments before it are skipped, not read; the file's
+// offset is put back); false otherwise. Nothing is decoded.
 bool decode_header(const decode_input &in, image_header *header);
+
+// How far into the file decode_header looks for the size.
+std::uint64_t decode_header_reach(const decode_input &in);
 
 // Decodes the whole image; the pixels are the caller's, for decode_free.
 unsigned char *decode_pixels(decode_input *in, int *width, int *height, int *channels,

@@ -118,6 +118,7 @@ void report_out_of_memory()
     decoder_report report;
     report.kind = report_kind::header_read;
     report.sized = decode_header(in, &report.header);
+    const std::uint64_t reach = decode_header_reach(in);
     const image_header *declared = report.sized ? &report.header : nullptr;
     // The child's view of the hand-back: all of the reservation until the
     // header is read, then the image the file declares.
@@ -144,6 +145,8 @@ void report_out_of_memory()
 
     int width = 0, height = 0, channels = 0;
     unsigned char *pixels = decode_pixels(&in, &width, &height, &channels, &reason);
+    if (!pixels && !declared && reason == out_of_memory_words)
+        reason = unsized_words(reach);
     if (!pixels)
         send_failure(report_fd, reason.c_str());
 

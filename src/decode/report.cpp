@@ -122,6 +122,12 @@ std::string hand_back_words(std::uint64_t image, int error)
     return "cannot hand back the image (" + mebibytes(image) + "): " + std::strerror(error);
 }
 
+std::string unsized_words(std::uint64_t reach)
+{
+    return "Out of memory: the image's size was not found in its first " + mebibytes(reach) +
+           ", so the decoder had only the " + mebibytes(decoder_memory_allowance) + " any file gets";
+}
+
 std::string start_words(int error)
 {
     return std::string("cannot start the decoder: ") + std::strerror(error);

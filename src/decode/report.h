@@ -56,6 +56,9 @@ std::string refusal_words(const decoder_report &image, refused_image why, std::s
 // a hand-back that failed (error, an errno).
 std::string unmappable_words(std::uint64_t image, std::size_t reserved);
 std::string hand_back_words(std::uint64_t image, int error);
+// The child's, for a file whose size wasn't found within `reach` bytes that
+// ran out of the fixed allowance any file gets.
+std::string unsized_words(std::uint64_t reach);
 // The parent's, for a decoder that couldn't be started (error, an errno).
 std::string start_words(int error);
 constexpr const char *unconfined_words = "the decoder could not be confined (seccomp is not available)";
