@@ -59,6 +59,18 @@ typename ops::vec bit_block(typename ops::vec v)
     return O::or_(O::and_(v, O::set8(0xAA)), O::and_(O::slli16(v, 2), O::set8(0x54)));
 }
 
+// The map on a block; a template argument, so that each loop has its map
+// inlined.
+template <class ops, byte_map map>
+typename ops::vec map_block(typename ops::vec v)
+{
+    switch (map) {
+    case byte_map::digit: return digit_block<ops>(v);
+    case byte_map::bit: return bit_block<ops>(v);
+    }
+    __builtin_unreachable();
+}
+
 // Which bytes of a block are colour samples: all for 1 and 3 channels,
 // every other one for 2, three of every four for 4.
 template <class ops, int channels>
@@ -80,7 +92,7 @@ std::size_t remap_blocks(unsigned char *data, std::size_t bytes)
     const auto colour = colour_bytes<ops, channels>();
     for (std::size_t i = 0; i < whole; i += O::size) {
         const auto v = O::load(data + i);
-        auto mapped = map == byte_map::digit ? digit_block<ops>(v) : bit_block<ops>(v);
+        auto mapped = map_block<ops, map>(v);
         if constexpr (channels == 2 || channels == 4)
             mapped = O::or_(O::and_(colour, mapped), O::andnot(colour, v));
         O::store(data + i, mapped);

@@ -8,7 +8,12 @@ std::size_t remap_blocks_x86(unsigned char *data, std::size_t bytes, byte_map ma
 {
     // AVX-512 pays for the digit map only: the bit map is at memory speed
     // with AVX2 already, and slower at 64 bytes where it blends in alpha.
-    if (map == byte_map::digit && __builtin_cpu_supports("avx512bw"))
+    bool widest = false;
+    switch (map) {
+    case byte_map::digit: widest = true; break;
+    case byte_map::bit: widest = false; break;
+    }
+    if (widest && __builtin_cpu_supports("avx512bw"))
         return remap_blocks_avx512(data, bytes, map, channels);
     if (__builtin_cpu_supports("avx2"))
         return remap_blocks_avx2(data, bytes, map, channels);
