@@ -5,6 +5,7 @@
 // one-byte definition.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstdlib>
 #include <functional>
 
@@ -474,57 +475,100 @@ TEST(filters, every_kernel_agrees_with_the_definition)
 
 } // namespace
 
+#include "arch/generic/kernels_generic.h"
+#include "arch/generic/png_deflate_generic.h"
 #ifdef PIXREMAP_X86_64
 #include "arch/x86/png_deflate_sse2.h"
 #include "arch/x86/png_filter_x86.h"
+#endif
 
 namespace {
 
-TEST(filters, each_instruction_set_this_processor_has)
+// A pair of filter kernels, and why this machine can't run them (null if
+// it can).
+struct filter_kernels {
+    const char *name;
+    decltype(png_filter_costs_generic) *costs;
+    decltype(png_filter_row_generic) *row;
+    const char *(*missing)();
+};
+
+void PrintTo(const filter_kernels &k, std::ostream *out) { *out << k.name; }
+
+using filter_paths = testing::TestWithParam<filter_kernels>;
+
+// Each instruction set's kernels, whichever the filters use here, against
+// the one-byte definition, from one pixel in to the end: the kernel's
+// blocks only. A set this machine can't run is skipped, saying why.
+TEST_P(filter_paths, agree_with_the_definition)
 {
-    struct kernels {
-        const char *name;
-        decltype(png_filter_costs_sse2) *costs;
-        decltype(png_filter_row_sse2) *row;
-        bool available;
-    };
-    const kernels sets[] = {{"sse2", png_filter_costs_sse2, png_filter_row_sse2, true},
-                            {"avx2", png_filter_costs_avx2, png_filter_row_avx2,
-                             __builtin_cpu_supports("avx2") != 0}};
+    const filter_kernels &k = GetParam();
+    if (const char *why = k.missing())
+        GTEST_SKIP() << why;
     const bytes above = noise(200, 33), row = noise(200, 34);
-    for (const kernels &k : sets) {
-        if (!k.available) {
-            std::printf("skipping the %s kernels: this processor lacks them\n", k.name);
-            continue;
-        }
-        for (int channels = 1; channels <= 4; ++channels)
-            for (const unsigned char *up : {static_cast<const unsigned char *>(nullptr), above.data()}) {
-                SCOPED_TRACE(testing::Message() << k.name << ", channels " << channels << (up ? "" : ", first row"));
-                // From one pixel in to the end, the kernel's blocks only.
-                std::uint64_t got[5] = {}, want[5], before[5];
-                const std::size_t end = k.costs(row.data(), up, channels, row.size(), channels, got);
-                ASSERT_GT(end, 150u);
-                png_filter_costs_scalar(row.data(), up, end, channels, want);
-                png_filter_costs_scalar(row.data(), up, channels, channels, before);
-                for (int f = 0; f < 5; ++f)
-                    EXPECT_EQ(got[f], want[f] - before[f]) << "filter " << f;
-                for (int f = 0; f < 5; ++f) {
-                    bytes out(row.size()), expected(row.size());
-                    ASSERT_EQ(k.row(f, row.data(), up, channels, row.size(), channels, out.data()), end);
-                    png_filter_row_scalar(f, row.data(), up, channels, channels, end - channels, expected.data());
-                    EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + (end - channels), out.begin()))
-                        << "filter " << f;
-                }
+    for (int channels = 1; channels <= 4; ++channels)
+        for (const unsigned char *up : {static_cast<const unsigned char *>(nullptr), above.data()}) {
+            SCOPED_TRACE(testing::Message() << "channels " << channels << (up ? "" : ", first row"));
+            std::uint64_t got[5] = {}, want[5], before[5];
+            const std::size_t end = k.costs(row.data(), up, channels, row.size(), channels, got);
+            ASSERT_GT(end, 150u);
+            png_filter_costs_scalar(row.data(), up, end, channels, want);
+            png_filter_costs_scalar(row.data(), up, channels, channels, before);
+            for (int f = 0; f < 5; ++f)
+                EXPECT_EQ(got[f], want[f] - before[f]) << "filter " << f;
+            for (int f = 0; f < 5; ++f) {
+                bytes out(row.size()), expected(row.size());
+                ASSERT_EQ(k.row(f, row.data(), up, channels, row.size(), channels, out.data()), end);
+                png_filter_row_scalar(f, row.data(), up, channels, channels, end - channels, expected.data());
+                EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + (end - channels), out.begin()))
+                    << "filter " << f;
             }
-    }
+        }
 }
 
-// The match search's SSE2 kernels against their portable forms: buckets
-// of every fill, positions either side of the reach, first bytes that agree
-// with the head in none, 3 or 4 bytes; and hashes at every start and
-// length of a few blocks.
-TEST(deflate_kernels, sse2_agrees_with_the_portable_form)
+INSTANTIATE_TEST_SUITE_P(
+    paths, filter_paths,
+    testing::Values(filter_kernels{"generic", png_filter_costs_generic, png_filter_row_generic,
+                                   [] {
+                                       return std::endian::native == std::endian::little
+                                                  ? nullptr
+                                                  : "the generic kernels' lanes are little-endian";
+                                   }}
+#ifdef PIXREMAP_X86_64
+                    ,
+                    filter_kernels{"sse2", png_filter_costs_sse2, png_filter_row_sse2,
+                                   []() -> const char * { return nullptr; }},
+                    filter_kernels{"avx2", png_filter_costs_avx2, png_filter_row_avx2,
+                                   [] {
+                                       return __builtin_cpu_supports("avx2") ? nullptr : "this processor lacks AVX2";
+                                   }}
+#endif
+                    ),
+    [](const testing::TestParamInfo<filter_kernels> &p) { return std::string(p.param.name); });
+
+} // namespace
+
+namespace {
+
+// A form of the match search's kernels, and why this machine can't run it
+// (null if it can).
+struct bucket_kernel_form {
+    const char *name;
+    candidates (*compare_bucket)(const png_deflate_bucket &, unsigned, std::int32_t, std::uint32_t);
+    void (*hash_positions)(const unsigned char *, std::size_t, std::size_t, std::uint16_t *);
+};
+
+void PrintTo(const bucket_kernel_form &k, std::ostream *out) { *out << k.name; }
+
+using deflate_kernels = testing::TestWithParam<bucket_kernel_form>;
+
+// Each vector form of the match search's kernels against the portable one:
+// buckets of every fill, positions either side of the reach, first bytes
+// that agree with the head in none, 3 or 4 bytes; and hashes at every
+// start and length of a few blocks.
+TEST_P(deflate_kernels, agree_with_the_portable_form)
 {
+    const bucket_kernel_form &k = GetParam();
     noise_source n{35};
     for (int round = 0; round < 20000; ++round) {
         png_deflate_bucket b;
@@ -538,7 +582,7 @@ TEST(deflate_kernels, sse2_agrees_with_the_portable_form)
         }
         const unsigned count = 1 + n.next() % 16;
         const candidates want = portable_bucket_kernels::compare_bucket(b, count, lowest, head);
-        const candidates got = sse2_bucket_kernels::compare_bucket(b, count, lowest, head);
+        const candidates got = k.compare_bucket(b, count, lowest, head);
         ASSERT_EQ(got.reach, want.reach) << "round " << round;
         ASSERT_EQ(got.three, want.three) << "round " << round;
         ASSERT_EQ(got.four, want.four) << "round " << round;
@@ -548,10 +592,21 @@ TEST(deflate_kernels, sse2_agrees_with_the_portable_form)
         for (std::size_t to = from; to < 180; ++to) {
             std::uint16_t want[200], got[200];
             portable_bucket_kernels::hash_positions(data.data(), from, to, want);
-            sse2_bucket_kernels::hash_positions(data.data(), from, to, got);
+            k.hash_positions(data.data(), from, to, got);
             ASSERT_TRUE(std::equal(want, want + (to - from), got)) << from << " to " << to;
         }
 }
 
-} // namespace
+INSTANTIATE_TEST_SUITE_P(
+    paths, deflate_kernels,
+    testing::Values(bucket_kernel_form{"generic", generic_bucket_kernels::compare_bucket,
+                                       generic_bucket_kernels::hash_positions}
+#ifdef PIXREMAP_X86_64
+                    ,
+                    bucket_kernel_form{"sse2", sse2_bucket_kernels::compare_bucket,
+                                       sse2_bucket_kernels::hash_positions}
 #endif
+                    ),
+    [](const testing::TestParamInfo<bucket_kernel_form> &p) { return std::string(p.param.name); });
+
+} // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <bitset>
 #include <cstdio>
 #include <string>
@@ -174,51 +175,74 @@ TEST(pass, leaves_images_without_pixels_alone)
 
 } // namespace
 
+#include "arch/generic/kernels_generic.h"
 #ifdef PIXREMAP_X86_64
 #include "arch/x86/remap_x86.h"
+#endif
 
 namespace {
 
-// Each block kernel, whichever the processor picks for the pass, against
-// the maps themselves: every value at every position of a block, in every
-// layout, and nothing touched past the blocks it says it did.
-TEST(pass, every_block_kernel_this_processor_has)
+// A block kernel of the pass, and why this machine can't run it (null if
+// it can).
+struct block_kernel {
+    const char *name;
+    std::size_t (*run)(unsigned char *, std::size_t, byte_map, int);
+    std::size_t block;
+    const char *(*missing)();
+};
+
+void PrintTo(const block_kernel &k, std::ostream *out) { *out << k.name; }
+
+const char *needs_little_endian()
 {
-    struct kernel {
-        const char *name;
-        std::size_t (*run)(unsigned char *, std::size_t, byte_map, int);
-        std::size_t block;
-        bool available;
-    };
-    const kernel kernels[] = {
-        {"sse2", remap_blocks_sse2, 16, true},
-        {"avx2", remap_blocks_avx2, 32, __builtin_cpu_supports("avx2") != 0},
-        {"avx512", remap_blocks_avx512, 64, __builtin_cpu_supports("avx512bw") != 0},
-    };
+    return std::endian::native == std::endian::little ? nullptr : "the generic kernels' lanes are little-endian";
+}
+
+using block_kernels = testing::TestWithParam<block_kernel>;
+
+// Each block kernel, whichever the pass uses here, against the maps
+// themselves: every value at every position of a block, in every layout,
+// and nothing touched past the blocks it says it did. A kernel this
+// machine can't run is skipped, saying why.
+TEST_P(block_kernels, agree_with_the_maps)
+{
+    const block_kernel &k = GetParam();
+    if (const char *why = k.missing())
+        GTEST_SKIP() << why;
     std::vector<unsigned char> values(256 * 64 * 3 + 45);
     for (std::size_t i = 0; i < values.size(); ++i)
         values[i] = static_cast<unsigned char>(i / 64 + (i % 64) * 17);
-    for (const kernel &k : kernels) {
-        if (!k.available) {
-            std::printf("skipping the %s kernel: this processor lacks it\n", k.name);
-            continue;
-        }
-        for (int channels = 1; channels <= 4; ++channels)
-            for (auto [map, reference] : both_maps) {
-                SCOPED_TRACE(testing::Message() << k.name << ", " << channels << " channels, "
-                                                << (map == byte_map::digit ? "digit" : "bit") << " map");
-                auto buffer = values;
-                const std::size_t done = k.run(buffer.data(), buffer.size(), map, channels);
-                ASSERT_EQ(done, buffer.size() / k.block * k.block);
-                const int colour = channels >= 3 ? 3 : 1;
-                for (std::size_t i = 0; i < buffer.size(); ++i) {
-                    const bool mapped = i < done && static_cast<int>(i % channels) < colour;
-                    const unsigned char want = mapped ? reference(values[i]) : values[i];
-                    ASSERT_EQ(buffer[i], want) << "byte " << i;
-                }
+    for (int channels = 1; channels <= 4; ++channels)
+        for (auto [map, reference] : both_maps) {
+            SCOPED_TRACE(testing::Message() << channels << " channels, "
+                                            << (map == byte_map::digit ? "digit" : "bit") << " map");
+            auto buffer = values;
+            const std::size_t done = k.run(buffer.data(), buffer.size(), map, channels);
+            ASSERT_EQ(done, buffer.size() / k.block * k.block);
+            const int colour = channels >= 3 ? 3 : 1;
+            for (std::size_t i = 0; i < buffer.size(); ++i) {
+                const bool mapped = i < done && static_cast<int>(i % channels) < colour;
+                const unsigned char want = mapped ? reference(values[i]) : values[i];
+                ASSERT_EQ(buffer[i], want) << "byte " << i;
             }
-    }
+        }
 }
 
-} // namespace
+INSTANTIATE_TEST_SUITE_P(
+    paths, block_kernels,
+    testing::Values(block_kernel{"generic", remap_blocks_generic, 16, needs_little_endian}
+#ifdef PIXREMAP_X86_64
+                    ,
+                    block_kernel{"sse2", remap_blocks_sse2, 16, []() -> const char * { return nullptr; }},
+                    block_kernel{"avx2", remap_blocks_avx2, 32,
+                                 [] { return __builtin_cpu_supports("avx2") ? nullptr : "this processor lacks AVX2"; }},
+                    block_kernel{"avx512", remap_blocks_avx512, 64,
+                                 [] {
+                                     return __builtin_cpu_supports("avx512bw") ? nullptr
+                                                                               : "this processor lacks AVX-512BW";
+                                 }}
 #endif
+                    ),
+    [](const testing::TestParamInfo<block_kernel> &p) { return std::string(p.param.name); });
+
+} // namespace

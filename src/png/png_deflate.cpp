@@ -54,6 +54,8 @@
 #include <libdeflate.h>
 #include <sys/mman.h>
 
+#include "arch/generic/kernels_generic.h"
+#include "arch/generic/png_deflate_generic.h"
 #include "png/png_deflate_kernels.h"
 #ifdef PIXREMAP_X86_64
 #include "arch/x86/png_deflate_sse2.h"
@@ -104,8 +106,10 @@ namespace {
 
 // The bucket search and the hashing: vector forms where the build has
 // them, the portable ones otherwise.
-#ifdef PIXREMAP_X86_64
+#if defined(PIXREMAP_X86_64)
 using bucket_kernels = sse2_bucket_kernels;
+#elif defined(PIXREMAP_GENERIC_VECTORS)
+using bucket_kernels = generic_bucket_kernels;
 #else
 using bucket_kernels = portable_bucket_kernels;
 #endif

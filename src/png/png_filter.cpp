@@ -4,13 +4,16 @@
 // vector block can load the pixel to its left, one byte at a time; whole
 // blocks, where the build has vector kernels for the processor (x86-64: 16
 // bytes with SSE2, 32 with AVX2 where the processor has it; see
-// arch/x86/png_filter_x86.h); and the bytes after the last whole block, one
-// at a time. Elsewhere the one-byte form, the definition, does the whole row.
+// arch/x86/png_filter_x86.h; the generic 16-byte ones where the target has
+// vectors: arch/generic/kernels_generic.h); and the bytes after the last
+// whole block, one at a time. Elsewhere the one-byte form, the definition,
+// does the whole row.
 #include "png/png_filter.h"
 #include "png/png_filter_internal.h"
 
 #include <cstdlib>
 
+#include "arch/generic/kernels_generic.h"
 #ifdef PIXREMAP_X86_64
 #include "arch/x86/png_filter_x86.h"
 #endif
@@ -64,8 +67,10 @@ std::size_t first_block(std::size_t bytes, int channels)
 std::size_t costs_blocks(const unsigned char *row, const unsigned char *above, std::size_t start,
                          std::size_t end, int channels, std::uint64_t costs[5])
 {
-#ifdef PIXREMAP_X86_64
+#if defined(PIXREMAP_X86_64)
     return png_filter_costs_x86(row, above, start, end, channels, costs);
+#elif defined(PIXREMAP_GENERIC_VECTORS)
+    return png_filter_costs_generic(row, above, start, end, channels, costs);
 #else
     (void)row, (void)above, (void)end, (void)channels, (void)costs;
     return start;
@@ -75,8 +80,10 @@ std::size_t costs_blocks(const unsigned char *row, const unsigned char *above, s
 std::size_t row_blocks(int filter, const unsigned char *row, const unsigned char *above,
                        std::size_t start, std::size_t end, int channels, unsigned char *out)
 {
-#ifdef PIXREMAP_X86_64
+#if defined(PIXREMAP_X86_64)
     return png_filter_row_x86(filter, row, above, start, end, channels, out);
+#elif defined(PIXREMAP_GENERIC_VECTORS)
+    return png_filter_row_generic(filter, row, above, start, end, channels, out);
 #else
     (void)filter, (void)row, (void)above, (void)end, (void)channels, (void)out;
     return start;

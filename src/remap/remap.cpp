@@ -8,14 +8,17 @@
 // every offset into it fits, on 32-bit machines too.
 //
 // Where the build has vector kernels for the processor (x86-64: see
-// arch/x86/remap_x86.h) the whole blocks go through them, and the bytes
-// after the last block through the portable loop here; elsewhere the portable
-// loop does all, which the compiler vectorises as far as it can. The bytes
-// that are not colour samples (alpha) are put back unchanged either way.
+// arch/x86/remap_x86.h; the generic ones where the target has vectors:
+// arch/generic/kernels_generic.h) the whole blocks go through them, and the
+// bytes after the last block through the portable loop here; elsewhere the
+// portable loop does all, which the compiler vectorises as far as it can.
+// The bytes that are not colour samples (alpha) are put back unchanged
+// either way.
 #include "remap/remap.h"
 
 #include <cstddef>
 
+#include "arch/generic/kernels_generic.h"
 #ifdef PIXREMAP_X86_64
 #include "arch/x86/remap_x86.h"
 #endif
@@ -42,8 +45,10 @@ void remap_portable(unsigned char *data, std::size_t pixels)
 // The whole blocks that the processor's vector kernels do, or none.
 std::size_t remap_blocks(unsigned char *data, std::size_t bytes, byte_map map, int channels)
 {
-#ifdef PIXREMAP_X86_64
+#if defined(PIXREMAP_X86_64)
     return remap_blocks_x86(data, bytes, map, channels);
+#elif defined(PIXREMAP_GENERIC_VECTORS)
+    return remap_blocks_generic(data, bytes, map, channels);
 #else
     (void)data, (void)bytes, (void)map, (void)channels;
     return 0;

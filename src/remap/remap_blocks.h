@@ -27,17 +27,17 @@ namespace {
 // t = q10 - 10 q100, so
 //   1000 u + 100 t + 10 h = 1000 v - 9900 q10 - 990 q100
 //                        ≡ -24 v + 84 q10 + 34 q100   (mod 256).
-// q10 comes from a 16-bit multiply, (6554 v) >> 16, exact for v < 256, on
-// the even and the odd bytes apart; 84 q10 from a 16-bit multiply whose low
-// byte is all that counts; q100 is (v >= 100) + (v >= 200); 24 v is
-// 8 (v + 2 v) in byte arithmetic.
+// q10 is (205 v) >> 11, exact for v < 1029, from a 16-bit multiply on the
+// even and the odd bytes apart (205 v < 2^16), which every instruction set
+// has; 84 q10 from a 16-bit multiply whose low byte is all that counts;
+// q100 is (v >= 100) + (v >= 200); 24 v is 8 (v + 2 v) in byte arithmetic.
 template <class ops>
 typename ops::vec digit_block(typename ops::vec v)
 {
     using O = ops;
     const auto low_bytes = O::set16(0x00FF);
-    const auto q10_even = O::mulhi16(O::and_(v, low_bytes), O::set16(6554));
-    const auto q10_odd = O::mulhi16(O::srli16(v, 8), O::set16(6554));
+    const auto q10_even = O::srli16(O::mullo16(O::and_(v, low_bytes), O::set16(205)), 11);
+    const auto q10_odd = O::srli16(O::mullo16(O::srli16(v, 8), O::set16(205)), 11);
     const auto tens = O::or_(O::and_(O::mullo16(q10_even, O::set16(84)), low_bytes),
                              O::slli16(O::mullo16(q10_odd, O::set16(84)), 8));
     const auto v3 = O::add8(v, O::add8(v, v));

@@ -26,7 +26,6 @@ struct avx512_ops {
     static vec cmpeq8(vec a, vec b) { return _mm512_movm_epi8(_mm512_cmpeq_epi8_mask(a, b)); }
     static vec slli16(vec a, int n) { return _mm512_slli_epi16(a, n); }
     static vec srli16(vec a, int n) { return _mm512_srli_epi16(a, n); }
-    static vec mulhi16(vec a, vec b) { return _mm512_mulhi_epu16(a, b); }
     static vec mullo16(vec a, vec b) { return _mm512_mullo_epi16(a, b); }
 };
 

@@ -36,7 +36,6 @@ struct avx2_ops {
     static vec sub16(vec a, vec b) { return _mm256_sub_epi16(a, b); }
     static vec abs16(vec a) { return _mm256_abs_epi16(a); }
     static vec cmpgt16(vec a, vec b) { return _mm256_cmpgt_epi16(a, b); }
-    static vec mulhi16(vec a, vec b) { return _mm256_mulhi_epu16(a, b); }
     static vec mullo16(vec a, vec b) { return _mm256_mullo_epi16(a, b); }
     static vec unpacklo8(vec a, vec b) { return _mm256_unpacklo_epi8(a, b); }
     static vec unpackhi8(vec a, vec b) { return _mm256_unpackhi_epi8(a, b); }

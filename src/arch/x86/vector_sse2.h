@@ -37,7 +37,6 @@ struct sse2_ops {
     static vec sub16(vec a, vec b) { return _mm_sub_epi16(a, b); }
     static vec abs16(vec a) { return _mm_max_epi16(a, _mm_sub_epi16(_mm_setzero_si128(), a)); }
     static vec cmpgt16(vec a, vec b) { return _mm_cmpgt_epi16(a, b); }
-    static vec mulhi16(vec a, vec b) { return _mm_mulhi_epu16(a, b); }
     static vec mullo16(vec a, vec b) { return _mm_mullo_epi16(a, b); }
     static vec unpacklo8(vec a, vec b) { return _mm_unpacklo_epi8(a, b); }
     static vec unpackhi8(vec a, vec b) { return _mm_unpackhi_epi8(a, b); }
