@@ -5,7 +5,6 @@
 // one-byte definition.
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cstdlib>
 #include <functional>
 
@@ -475,42 +474,30 @@ TEST(filters, every_kernel_agrees_with_the_definition)
 
 } // namespace
 
-#include "arch/generic/kernels_generic.h"
 #include "arch/generic/png_deflate_generic.h"
+#include "arch/kernels.h"
 #ifdef PIXREMAP_X86_64
 #include "arch/x86/png_deflate_sse2.h"
-#include "arch/x86/png_filter_x86.h"
 #endif
 
 namespace {
 
-// A pair of filter kernels, and why this machine can't run them (null if
-// it can).
-struct filter_kernels {
-    const char *name;
-    decltype(png_filter_costs_generic) *costs;
-    decltype(png_filter_row_generic) *row;
-    const char *(*missing)();
-};
+using filter_paths = testing::TestWithParam<kernel_path>;
 
-void PrintTo(const filter_kernels &k, std::ostream *out) { *out << k.name; }
-
-using filter_paths = testing::TestWithParam<filter_kernels>;
-
-// Each instruction set's kernels, whichever the filters use here, against
-// the one-byte definition, from one pixel in to the end: the kernel's
-// blocks only. A set this machine can't run is skipped, saying why.
+// Each path's filter kernels, whichever the filters use here, against the
+// one-byte definition, from one pixel in to the end: the kernel's blocks
+// only. A path this machine can't run is skipped, saying why.
 TEST_P(filter_paths, agree_with_the_definition)
 {
-    const filter_kernels &k = GetParam();
-    if (const char *why = k.missing())
-        GTEST_SKIP() << why;
+    if (!kernel_path_runs(GetParam()))
+        GTEST_SKIP() << "this machine can't run the " << kernel_path_name(GetParam()) << " kernels";
+    const kernel_table k = kernels_for(GetParam());
     const bytes above = noise(200, 33), row = noise(200, 34);
     for (int channels = 1; channels <= 4; ++channels)
         for (const unsigned char *up : {static_cast<const unsigned char *>(nullptr), above.data()}) {
             SCOPED_TRACE(testing::Message() << "channels " << channels << (up ? "" : ", first row"));
             std::uint64_t got[5] = {}, want[5], before[5];
-            const std::size_t end = k.costs(row.data(), up, channels, row.size(), channels, got);
+            const std::size_t end = k.filter_costs(row.data(), up, channels, row.size(), channels, got);
             ASSERT_GT(end, 150u);
             png_filter_costs_scalar(row.data(), up, end, channels, want);
             png_filter_costs_scalar(row.data(), up, channels, channels, before);
@@ -518,7 +505,7 @@ TEST_P(filter_paths, agree_with_the_definition)
                 EXPECT_EQ(got[f], want[f] - before[f]) << "filter " << f;
             for (int f = 0; f < 5; ++f) {
                 bytes out(row.size()), expected(row.size());
-                ASSERT_EQ(k.row(f, row.data(), up, channels, row.size(), channels, out.data()), end);
+                ASSERT_EQ(k.filter_row(f, row.data(), up, channels, row.size(), channels, out.data()), end);
                 png_filter_row_scalar(f, row.data(), up, channels, channels, end - channels, expected.data());
                 EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + (end - channels), out.begin()))
                     << "filter " << f;
@@ -526,25 +513,11 @@ TEST_P(filter_paths, agree_with_the_definition)
         }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    paths, filter_paths,
-    testing::Values(filter_kernels{"generic", png_filter_costs_generic, png_filter_row_generic,
-                                   [] {
-                                       return std::endian::native == std::endian::little
-                                                  ? nullptr
-                                                  : "the generic kernels' lanes are little-endian";
-                                   }}
-#ifdef PIXREMAP_X86_64
-                    ,
-                    filter_kernels{"sse2", png_filter_costs_sse2, png_filter_row_sse2,
-                                   []() -> const char * { return nullptr; }},
-                    filter_kernels{"avx2", png_filter_costs_avx2, png_filter_row_avx2,
-                                   [] {
-                                       return __builtin_cpu_supports("avx2") ? nullptr : "this processor lacks AVX2";
-                                   }}
-#endif
-                    ),
-    [](const testing::TestParamInfo<filter_kernels> &p) { return std::string(p.param.name); });
+// The paths with filter kernels (the portable one has none).
+INSTANTIATE_TEST_SUITE_P(paths, filter_paths,
+                         testing::Values(kernel_path::generic, kernel_path::sse2, kernel_path::avx2,
+                                         kernel_path::avx512),
+                         [](const testing::TestParamInfo<kernel_path> &p) { return std::string(kernel_path_name(p.param)); });
 
 } // namespace
 

@@ -18,6 +18,7 @@
 #include <zlib.h>
 
 #include "harness.h"
+#include "arch/kernels.h"
 #include "remap/remap.h"
 #include "stb_image.h"
 
@@ -167,14 +168,15 @@ struct golden_case {
     const char *file, *first, *second;
 };
 
+const golden_case golden_cases[] = {
+#include "golden.inc"
+};
+
 using byte_identity = temp_dir_fixture<>;
 
 TEST_F(byte_identity, outputs_are_byte_identical_to_the_golden_files)
 {
-    const golden_case cases[] = {
-#include "golden.inc"
-    };
-    for (const golden_case &c : cases) {
+    for (const golden_case &c : golden_cases) {
         SCOPED_TRACE(c.file);
         fs::copy_file(fixture(c.file), dir / "in", fs::copy_options::overwrite_existing);
         ASSERT_EQ(run_pixremap(dir, {"in"}).status, 0);
@@ -182,6 +184,41 @@ TEST_F(byte_identity, outputs_are_byte_identical_to_the_golden_files)
         EXPECT_EQ(sha256_of(dir / "outsecond.png"), c.second);
     }
 }
+
+// Every path of kernels this machine runs gives the same bytes end to end:
+// the golden files, and the example image's pictures, whose 320x200 pixels
+// take the match search's buckets rather than its chains. The path is
+// chosen with PIXREMAP_KERNELS, which only builds with the kernel switch
+// (test.sh's) read; a path this machine can't run is skipped, saying why.
+using kernel_paths = with_temp_dir<kernel_path>;
+
+TEST_P(kernel_paths, give_the_same_bytes)
+{
+#ifndef PIXREMAP_KERNEL_SWITCH
+    GTEST_SKIP() << "this build has no kernel switch (configure with -DPIXREMAP_KERNEL_SWITCH=ON)";
+#endif
+    if (!kernel_path_runs(GetParam()))
+        GTEST_SKIP() << "this machine can't run the " << kernel_path_name(GetParam()) << " kernels";
+    const std::string path = kernel_path_name(GetParam());
+    const auto on_path = [path] { setenv("PIXREMAP_KERNELS", path.c_str(), 1); };
+    for (const golden_case &c : golden_cases) {
+        SCOPED_TRACE(c.file);
+        fs::copy_file(fixture(c.file), dir / "in", fs::copy_options::overwrite_existing);
+        ASSERT_EQ(run_pixremap(dir, {"in"}, on_path).status, 0);
+        EXPECT_EQ(sha256_of(dir / "outfirst.png"), c.first);
+        EXPECT_EQ(sha256_of(dir / "outsecond.png"), c.second);
+    }
+    const fs::path examples = EXAMPLES_DIR;
+    fs::copy_file(examples / "default.png", dir / "default.png");
+    ASSERT_EQ(run_pixremap(dir, {}, on_path).status, 0);
+    for (const char *name : {"outfirst.png", "outsecond.png"})
+        EXPECT_TRUE(read_file(dir / name) == read_file(examples / name)) << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(all, kernel_paths,
+                         testing::Values(kernel_path::portable, kernel_path::generic, kernel_path::sse2,
+                                         kernel_path::avx2, kernel_path::avx512),
+                         [](const testing::TestParamInfo<kernel_path> &p) { return std::string(kernel_path_name(p.param)); });
 
 TEST_F(byte_identity, repeated_runs_give_identical_bytes)
 {

@@ -27,8 +27,9 @@
 //    already in it), so when the current byte becomes a literal its result
 //    is the next position's match, and no search is done twice.
 //  - Each bucket keeps the first 4 bytes at each of its positions beside
-//    it, compared all at once (png_deflate_kernels.h, with vector
-//    instructions where the build has them): with no candidate agreeing in
+//    it, compared all at once (png_deflate_kernels.h, with the vector form
+//    the run's kernel table names, arch/kernels.h, chosen once a window's
+//    worth of positions): with no candidate agreeing in
 //    4, the newest agreeing in 3 is the match, without reading the data;
 //    only candidates agreeing in 4 are compared further, 8 bytes at a time
 //    (in either byte order).
@@ -54,8 +55,8 @@
 #include <libdeflate.h>
 #include <sys/mman.h>
 
-#include "arch/generic/kernels_generic.h"
 #include "arch/generic/png_deflate_generic.h"
+#include "arch/kernels.h"
 #include "png/png_deflate_kernels.h"
 #ifdef PIXREMAP_X86_64
 #include "arch/x86/png_deflate_sse2.h"
@@ -104,15 +105,6 @@ struct png_deflate_scratch {
 
 namespace {
 
-// The bucket search and the hashing: vector forms where the build has
-// them, the portable ones otherwise.
-#if defined(PIXREMAP_X86_64)
-using bucket_kernels = sse2_bucket_kernels;
-#elif defined(PIXREMAP_GENERIC_VECTORS)
-using bucket_kernels = generic_bucket_kernels;
-#else
-using bucket_kernels = portable_bucket_kernels;
-#endif
 
 constexpr int bucket_count = deflate_bucket_count;
 constexpr int bucket_size = deflate_bucket_size;  // 2 x stb's quality 8
@@ -335,6 +327,7 @@ struct match {
 // compared further, eight bytes at a time, and ranked by length, then by
 // position (the larger, the newer). Near the end of the data, with fewer
 // than 8 bytes left, every candidate is compared byte by byte.
+template <class bucket_kernels>
 [[gnu::always_inline]] inline match find_match(const png_deflate *z, std::size_t i, std::uint32_t hash,
                                                 std::size_t limit)
 {
@@ -402,20 +395,20 @@ struct match {
 }
 
 // The match at i, from the buckets or the chains.
-template <bool chained>
+template <bool chained, class bucket_kernels>
 [[gnu::always_inline]] inline match find_in(const png_deflate *z, std::size_t i, std::uint32_t hash,
                                            std::size_t limit)
 {
     if constexpr (chained)
         return find_chained(z, i, hash, limit);
     else
-        return find_match(z, i, hash, limit);
+        return find_match<bucket_kernels>(z, i, hash, limit);
 }
 
 // Encodes the positions from z->encoded_to up to `stop` (a window offset;
 // the data they look at is in the window), with the buckets or, `chained`,
-// the chains.
-template <bool chained>
+// the chains, searched and hashed with `bucket_kernels`.
+template <bool chained, class bucket_kernels>
 void encode(png_deflate *z, std::size_t stop)
 {
     const unsigned char *const w = z->window;
@@ -451,7 +444,7 @@ void encode(png_deflate *z, std::size_t stop)
         }
     };
 
-    match current = find_in<chained>(z, i, hash_of(i), limit_for(i));
+    match current = find_in<chained, bucket_kernels>(z, i, hash_of(i), limit_for(i));
     for (;;) {
         const std::int32_t here = static_cast<std::int32_t>(i) + z->shift;
         unsigned count = z->counts[current.hash];
@@ -485,7 +478,7 @@ void encode(png_deflate *z, std::size_t stop)
         // finds, so then there is no search.
         const std::size_t next_limit = limit_for(i + 1);
         const bool settled = current.length >= 3 && current.length >= next_limit;
-        const match next = settled ? match{} : find_in<chained>(z, i + 1, hash_of(i + 1), next_limit);
+        const match next = settled ? match{} : find_in<chained, bucket_kernels>(z, i + 1, hash_of(i + 1), next_limit);
         if (settled || (current.length >= 3 && next.length <= current.length)) {
             const code len = tables.length[current.length];
             const code dist = distance_code(static_cast<unsigned>(here - current.from));
@@ -493,7 +486,7 @@ void encode(png_deflate *z, std::size_t stop)
             i += current.length;
             if (i >= stop)
                 break;
-            current = find_in<chained>(z, i, hash_of(i), limit_for(i));
+            current = find_in<chained, bucket_kernels>(z, i, hash_of(i), limit_for(i));
         } else {
             const code lit = tables.literal[w[i]];
             put_bits(z, lit.bits, lit.count);
@@ -504,6 +497,15 @@ void encode(png_deflate *z, std::size_t stop)
         }
     }
     z->encoded_to = i;
+}
+
+template <class bucket_kernels>
+void encode_with(png_deflate *z, std::size_t stop)
+{
+    if (z->chained)
+        encode<true, bucket_kernels>(z, stop);
+    else
+        encode<false, bucket_kernels>(z, stop);
 }
 
 // Encodes what the window allows: all positions with their lookahead in,
@@ -519,10 +521,15 @@ void encode_available(png_deflate *z)
     else if (z->end > lookahead)
         stop = z->end - lookahead;
     if (z->encoded_to < stop) {
-        if (z->chained)
-            encode<true>(z, stop);
-        else
-            encode<false>(z, stop);
+        switch (kernels().buckets) {
+        case bucket_form::portable: encode_with<portable_bucket_kernels>(z, stop); break;
+        case bucket_form::generic: encode_with<generic_bucket_kernels>(z, stop); break;
+        case bucket_form::sse2:
+#ifdef PIXREMAP_X86_64
+            encode_with<sse2_bucket_kernels>(z, stop);
+#endif
+            break;
+        }
     }
 }
 

@@ -2,21 +2,17 @@
 //
 // A row is done in three parts: its first pixel and any bytes up to where a
 // vector block can load the pixel to its left, one byte at a time; whole
-// blocks, where the build has vector kernels for the processor (x86-64: 16
-// bytes with SSE2, 32 with AVX2 where the processor has it; see
-// arch/x86/png_filter_x86.h; the generic 16-byte ones where the target has
-// vectors: arch/generic/kernels_generic.h); and the bytes after the last
-// whole block, one at a time. Elsewhere the one-byte form, the definition,
-// does the whole row.
+// blocks, through the run's kernel table (arch/kernels.h: x86-64's 16 bytes
+// with SSE2 or 32 with AVX2, or the generic 16-byte kernels where the target
+// has vectors); and the bytes after the last whole block, one at a time.
+// Where the table has no kernels the one-byte form, the definition, does
+// the whole row.
 #include "png/png_filter.h"
 #include "png/png_filter_internal.h"
 
 #include <cstdlib>
 
-#include "arch/generic/kernels_generic.h"
-#ifdef PIXREMAP_X86_64
-#include "arch/x86/png_filter_x86.h"
-#endif
+#include "arch/kernels.h"
 
 namespace {
 
@@ -62,32 +58,18 @@ std::size_t first_block(std::size_t bytes, int channels)
     return bytes < one_pixel ? bytes : one_pixel;
 }
 
-// The whole blocks from `start` to `end` done by the processor's vector
-// kernels, if the build has any: where they stopped.
+// The whole blocks from `start` to `end` done by the run's vector kernels:
+// where they stopped.
 std::size_t costs_blocks(const unsigned char *row, const unsigned char *above, std::size_t start,
                          std::size_t end, int channels, std::uint64_t costs[5])
 {
-#if defined(PIXREMAP_X86_64)
-    return png_filter_costs_x86(row, above, start, end, channels, costs);
-#elif defined(PIXREMAP_GENERIC_VECTORS)
-    return png_filter_costs_generic(row, above, start, end, channels, costs);
-#else
-    (void)row, (void)above, (void)end, (void)channels, (void)costs;
-    return start;
-#endif
+    return kernels().filter_costs(row, above, start, end, channels, costs);
 }
 
 std::size_t row_blocks(int filter, const unsigned char *row, const unsigned char *above,
                        std::size_t start, std::size_t end, int channels, unsigned char *out)
 {
-#if defined(PIXREMAP_X86_64)
-    return png_filter_row_x86(filter, row, above, start, end, channels, out);
-#elif defined(PIXREMAP_GENERIC_VECTORS)
-    return png_filter_row_generic(filter, row, above, start, end, channels, out);
-#else
-    (void)filter, (void)row, (void)above, (void)end, (void)channels, (void)out;
-    return start;
-#endif
+    return kernels().filter_row(filter, row, above, start, end, channels, out);
 }
 
 } // namespace

@@ -7,21 +7,17 @@
 // Offsets are size_t: an image the decoder handed back is in memory, so
 // every offset into it fits, on 32-bit machines too.
 //
-// Where the build has vector kernels for the processor (x86-64: see
-// arch/x86/remap_x86.h; the generic ones where the target has vectors:
-// arch/generic/kernels_generic.h) the whole blocks go through them, and the
-// bytes after the last block through the portable loop here; elsewhere the
-// portable loop does all, which the compiler vectorises as far as it can.
-// The bytes that are not colour samples (alpha) are put back unchanged
-// either way.
+// The whole blocks go through the vector kernel of the run's kernel table
+// (arch/kernels.h: x86-64's instruction sets, or the generic kernels where
+// the target has vectors), and the bytes after the last block through the
+// portable loop here; where the table has no kernel the portable loop does
+// all, which the compiler vectorises as far as it can. The bytes that are
+// not colour samples (alpha) are put back unchanged either way.
 #include "remap/remap.h"
 
 #include <cstddef>
 
-#include "arch/generic/kernels_generic.h"
-#ifdef PIXREMAP_X86_64
-#include "arch/x86/remap_x86.h"
-#endif
+#include "arch/kernels.h"
 
 namespace {
 
@@ -42,17 +38,10 @@ void remap_portable(unsigned char *data, std::size_t pixels)
     }
 }
 
-// The whole blocks that the processor's vector kernels do, or none.
+// The whole blocks that the run's vector kernel does, or none.
 std::size_t remap_blocks(unsigned char *data, std::size_t bytes, byte_map map, int channels)
 {
-#if defined(PIXREMAP_X86_64)
-    return remap_blocks_x86(data, bytes, map, channels);
-#elif defined(PIXREMAP_GENERIC_VECTORS)
-    return remap_blocks_generic(data, bytes, map, channels);
-#else
-    (void)data, (void)bytes, (void)map, (void)channels;
-    return 0;
-#endif
+    return kernels().remap_blocks(data, bytes, map, channels);
 }
 
 template <byte_map map, int channels, int colour>

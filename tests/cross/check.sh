@@ -159,6 +159,7 @@ for arch in "$@"; do
     start=$SECONDS
     "$root/tests/cross/sysroot.sh" "$arch" "$dir/sysroot"
     cmake -S "$root" -B "$dir/build" -DCMAKE_BUILD_TYPE=Release -DPIXREMAP_WERROR=ON -DBUILD_TESTING=ON \
+        -DPIXREMAP_KERNEL_SWITCH=ON \
         -DCMAKE_TOOLCHAIN_FILE="$root/tests/cross/toolchain.cmake" \
         -DPIXREMAP_CROSS_ARCH="$arch" -DPIXREMAP_CROSS_SYSROOT="$dir/sysroot" \
         -DPIXREMAP_CROSS_EMULATE:BOOL=$emulate >"$dir/configure.log" 2>&1 ||

@@ -1,5 +1,5 @@
 // png_filter_avx2: the filter kernels of png/png_filter_blocks.h at 32
-// bytes, compiled with AVX2 for this file alone. png_filter_x86.cpp calls them
+// bytes, compiled with AVX2 for this file alone. The kernel table (arch/kernels.h) uses them
 // only on processors that have AVX2.
 #include "arch/x86/png_filter_x86.h"
 

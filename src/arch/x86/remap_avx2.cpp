@@ -1,5 +1,5 @@
 // remap_avx2: the blocks of remap/remap_blocks.h at 32 bytes, compiled with
-// AVX2 for this file alone. remap_blocks_x86 calls it only on processors
+// AVX2 for this file alone. The kernel table (arch/kernels.h) uses it only on processors
 // that have AVX2.
 #include "arch/x86/remap_x86.h"
 

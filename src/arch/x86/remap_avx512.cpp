@@ -1,5 +1,5 @@
 // remap_avx512: the blocks of remap/remap_blocks.h at 64 bytes, compiled
-// with AVX-512BW for this file alone. remap_blocks_x86 calls it only on
+// with AVX-512BW for this file alone. The kernel table (arch/kernels.h) uses it only on
 // processors that have AVX-512BW.
 #include "arch/x86/remap_x86.h"
 
