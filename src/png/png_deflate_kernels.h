@@ -35,10 +35,11 @@ namespace {
 constexpr int deflate_bucket_count = 16384;
 constexpr unsigned deflate_bucket_size = 16;
 
-// stb_image_write's hash of the 3 bytes at p, into its 16384 buckets.
-[[gnu::always_inline]] inline std::uint32_t stb_hash(const unsigned char *p)
+// stb_image_write's hash steps, on a 32-bit value or on each 32-bit lane
+// of a vector, and their bucket.
+template <class T>
+[[gnu::always_inline]] inline T stb_hash_of(T hash)
 {
-    std::uint32_t hash = p[0] + (p[1] << 8) + (p[2] << 16);
     hash ^= hash << 3;
     hash += hash >> 5;
     hash ^= hash << 4;
@@ -46,6 +47,12 @@ constexpr unsigned deflate_bucket_size = 16;
     hash ^= hash << 25;
     hash += hash >> 6;
     return hash & (deflate_bucket_count - 1);
+}
+
+// stb_image_write's hash of the 3 bytes at p, into its 16384 buckets.
+[[gnu::always_inline]] inline std::uint32_t stb_hash(const unsigned char *p)
+{
+    return stb_hash_of<std::uint32_t>(p[0] + (p[1] << 8) + (p[2] << 16));
 }
 
 // The first four bytes at p as one value, the first byte lowest, whatever
