@@ -36,9 +36,10 @@ constexpr int deflate_bucket_count = 16384;
 constexpr unsigned deflate_bucket_size = 16;
 
 // stb_image_write's hash steps, on a 32-bit value or on each 32-bit lane
-// of a vector, and their bucket.
+// of a vector, in place, and their bucket. (In place: a vector returned by
+// value would have no set ABI on targets without vector registers.)
 template <class T>
-[[gnu::always_inline]] inline T stb_hash_of(T hash)
+[[gnu::always_inline]] inline void stb_hash_steps(T &hash)
 {
     hash ^= hash << 3;
     hash += hash >> 5;
@@ -46,13 +47,15 @@ template <class T>
     hash += hash >> 17;
     hash ^= hash << 25;
     hash += hash >> 6;
-    return hash & (deflate_bucket_count - 1);
+    hash &= deflate_bucket_count - 1;
 }
 
 // stb_image_write's hash of the 3 bytes at p, into its 16384 buckets.
 [[gnu::always_inline]] inline std::uint32_t stb_hash(const unsigned char *p)
 {
-    return stb_hash_of<std::uint32_t>(p[0] + (p[1] << 8) + (p[2] << 16));
+    std::uint32_t hash = p[0] + (p[1] << 8) + (p[2] << 16);
+    stb_hash_steps(hash);
+    return hash;
 }
 
 // The first four bytes at p as one value, the first byte lowest, whatever

@@ -51,7 +51,7 @@ struct generic_bucket_kernels {
             u32x4 h;
             for (int j = 0; j < 4; ++j)
                 h[j] = w[k + j] + (w[k + j + 1] << 8) + (w[k + j + 2] << 16);
-            h = stb_hash_of(h);
+            stb_hash_steps(h);
             for (int j = 0; j < 4; ++j)
                 hashes[k - from + j] = static_cast<std::uint16_t>(h[j]);
         }
