@@ -82,6 +82,11 @@ int read_callback(void *user, char *data, int size)
         in->start += n;
         got += n;
     }
+    // What the input can't fill reads as zeros: the HDR reader takes a
+    // short read's whole buffer (a pixel cut off at the end), which would
+    // otherwise be whatever its stack held, the stack variable's zeroing
+    // being jumped over by its goto.
+    std::memset(out + got, 0, want - got);
     return static_cast<int>(got);
 }
 
