@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "arch/generic/kernels_generic.h"
 #ifdef PIXREMAP_X86_64
@@ -41,25 +42,21 @@ std::size_t remap_widest(unsigned char *data, std::size_t bytes, byte_map map, i
 }
 #endif
 
-// Every path, best last.
-constexpr kernel_path every_path[] = {kernel_path::portable, kernel_path::generic, kernel_path::sse2,
-                                      kernel_path::avx2, kernel_path::avx512};
-
-// The best path that runs here. The generic kernels run on any
-// little-endian machine, but pay only where the target has vectors
-// (kernels_generic.h); elsewhere the portable loops are faster.
+// The best path that runs here: x86-64's widest set; else the generic
+// kernels where the target has vectors (they run on any little-endian
+// machine, but pay only there: kernels_generic.h); else the portable loops.
 kernel_path best_path()
 {
-    kernel_path best = kernel_path::portable;
-    for (const kernel_path path : every_path) {
-#ifndef PIXREMAP_GENERIC_VECTORS
-        if (path == kernel_path::generic)
-            continue;
-#endif
+#if defined(PIXREMAP_X86_64)
+    for (const kernel_path path : {kernel_path::avx512, kernel_path::avx2})
         if (kernel_path_runs(path))
-            best = path;
-    }
-    return best;
+            return path;
+    return kernel_path::sse2;
+#elif defined(PIXREMAP_GENERIC_VECTORS)
+    return kernel_path::generic;
+#else
+    return kernel_path::portable;
+#endif
 }
 
 kernel_table choose()
@@ -67,7 +64,8 @@ kernel_table choose()
     kernel_path path = best_path();
 #ifdef PIXREMAP_KERNEL_SWITCH
     if (const char *wanted = std::getenv("PIXREMAP_KERNELS"))
-        for (const kernel_path p : every_path)
+        for (const kernel_path p : {kernel_path::portable, kernel_path::generic, kernel_path::sse2,
+                                    kernel_path::avx2, kernel_path::avx512})
             if (std::strcmp(wanted, kernel_path_name(p)) == 0 && kernel_path_runs(p))
                 path = p;
 #endif
@@ -97,23 +95,20 @@ bool kernel_path_runs(kernel_path path)
 kernel_table kernels_for(kernel_path path)
 {
     switch (path) {
-    case kernel_path::portable: return {path, remap_none, costs_none, row_none, bucket_form::portable};
+    case kernel_path::portable: return {remap_none, costs_none, row_none, bucket_form::portable};
     case kernel_path::generic:
-        return {path, remap_blocks_generic, png_filter_costs_generic, png_filter_row_generic, bucket_form::generic};
+        return {remap_blocks_generic, png_filter_costs_generic, png_filter_row_generic, bucket_form::generic};
 #ifdef PIXREMAP_X86_64
-    case kernel_path::sse2:
-        return {path, remap_blocks_sse2, png_filter_costs_sse2, png_filter_row_sse2, bucket_form::sse2};
-    case kernel_path::avx2:
-        return {path, remap_blocks_avx2, png_filter_costs_avx2, png_filter_row_avx2, bucket_form::sse2};
-    case kernel_path::avx512:
-        return {path, remap_widest, png_filter_costs_avx2, png_filter_row_avx2, bucket_form::sse2};
+    case kernel_path::sse2: return {remap_blocks_sse2, png_filter_costs_sse2, png_filter_row_sse2, bucket_form::sse2};
+    case kernel_path::avx2: return {remap_blocks_avx2, png_filter_costs_avx2, png_filter_row_avx2, bucket_form::sse2};
+    case kernel_path::avx512: return {remap_widest, png_filter_costs_avx2, png_filter_row_avx2, bucket_form::sse2};
 #else
     case kernel_path::sse2:
     case kernel_path::avx2:
     case kernel_path::avx512: break;
 #endif
     }
-    return {kernel_path::portable, remap_none, costs_none, row_none, bucket_form::portable};
+    return {remap_none, costs_none, row_none, bucket_form::portable};
 }
 
 const char *kernel_path_name(kernel_path path)

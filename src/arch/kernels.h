@@ -31,7 +31,6 @@ enum class kernel_path { portable, generic, sse2, avx2, avx512 };
 enum class bucket_form { portable, generic, sse2 };
 
 struct kernel_table {
-    kernel_path path;
     std::size_t (*remap_blocks)(unsigned char *data, std::size_t bytes, byte_map map, int channels);
     std::size_t (*filter_costs)(const unsigned char *row, const unsigned char *above, std::size_t start,
                                 std::size_t end, int channels, std::uint64_t costs[5]);

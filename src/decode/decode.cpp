@@ -296,6 +296,12 @@ namespace {
 
 bool searches_the_file(const decode_input &in) { return in.fd >= 0 && in.seekable; }
 
+// The first buffer starts with a JPEG's SOI marker.
+bool starts_as_jpeg(const decode_input &in)
+{
+    return in.end - in.start >= 2 && in.data[in.start] == 0xff && in.data[in.start + 1] == 0xd8;
+}
+
 // The file's bytes at `offset` for the frame search: from the first buffer,
 // and past it, where the file is a regular one, from the file.
 std::size_t header_bytes_at(void *context, std::uint64_t offset, unsigned char *into, std::size_t size)
@@ -326,9 +332,9 @@ std::size_t header_bytes_at(void *context, std::uint64_t offset, unsigned char *
 // the file's offset is put back where the buffer's reads left it.
 bool find_jpeg_frame(const decode_input &in, jpeg_frame *frame)
 {
-    const std::size_t held = in.end - in.start;
-    if (held < 2 || in.data[in.start] != 0xff || in.data[in.start + 1] != 0xd8)
+    if (!starts_as_jpeg(in))
         return false;
+    const std::size_t held = in.end - in.start;
     const off_t was = searches_the_file(in) ? lseek(in.fd, 0, SEEK_CUR) : -1;
     const bool found = jpeg_find_frame(header_bytes_at, const_cast<decode_input *>(&in),
                                        was < 0 ? held : jpeg_frame_reach, frame);
@@ -342,9 +348,7 @@ bool find_jpeg_frame(const decode_input &in, jpeg_frame *frame)
 
 std::uint64_t decode_header_reach(const decode_input &in)
 {
-    const std::size_t held = in.end - in.start;
-    const bool jpeg = held >= 2 && in.data[in.start] == 0xff && in.data[in.start + 1] == 0xd8;
-    return jpeg && searches_the_file(in) ? jpeg_frame_reach : held;
+    return starts_as_jpeg(in) && searches_the_file(in) ? jpeg_frame_reach : in.end - in.start;
 }
 
 bool decode_header(const decode_input &in, image_header *header)

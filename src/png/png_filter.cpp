@@ -58,20 +58,6 @@ std::size_t first_block(std::size_t bytes, int channels)
     return bytes < one_pixel ? bytes : one_pixel;
 }
 
-// The whole blocks from `start` to `end` done by the run's vector kernels:
-// where they stopped.
-std::size_t costs_blocks(const unsigned char *row, const unsigned char *above, std::size_t start,
-                         std::size_t end, int channels, std::uint64_t costs[5])
-{
-    return kernels().filter_costs(row, above, start, end, channels, costs);
-}
-
-std::size_t row_blocks(int filter, const unsigned char *row, const unsigned char *above,
-                       std::size_t start, std::size_t end, int channels, unsigned char *out)
-{
-    return kernels().filter_row(filter, row, above, start, end, channels, out);
-}
-
 } // namespace
 
 void png_filter_costs_scalar(const unsigned char *row, const unsigned char *above,
@@ -96,7 +82,7 @@ void png_filter_costs(const unsigned char *row, const unsigned char *above, std:
         costs[f] = 0;
     std::size_t k = first_block(bytes, channels);
     add_costs(row, above, 0, k, channels, costs);
-    k = costs_blocks(row, above, k, bytes, channels, costs);
+    k = kernels().filter_costs(row, above, k, bytes, channels, costs);
     add_costs(row, above, k, bytes, channels, costs);
 }
 
@@ -110,6 +96,6 @@ void png_filter_row(int filter, const unsigned char *row, const unsigned char *a
         png_filter_row_scalar(filter, row, above, channels, k, vector_start - k, out);
         k = vector_start;
     }
-    k = row_blocks(filter, row, above, k, end, channels, out + (k - start));
+    k = kernels().filter_row(filter, row, above, k, end, channels, out + (k - start));
     png_filter_row_scalar(filter, row, above, channels, k, end - k, out + (k - start));
 }

@@ -38,17 +38,12 @@ void remap_portable(unsigned char *data, std::size_t pixels)
     }
 }
 
-// The whole blocks that the run's vector kernel does, or none.
-std::size_t remap_blocks(unsigned char *data, std::size_t bytes, byte_map map, int channels)
-{
-    return kernels().remap_blocks(data, bytes, map, channels);
-}
-
 template <byte_map map, int channels, int colour>
 void remap_run(unsigned char *data, std::size_t pixels)
 {
     const std::size_t bytes = pixels * channels;
-    const std::size_t done = remap_blocks(data, bytes, map, channels);
+    // The whole blocks that the run's vector kernel does, or none.
+    const std::size_t done = kernels().remap_blocks(data, bytes, map, channels);
     // The rest, after the blocks: any bytes where all are colour, whole
     // pixels otherwise (blocks end on a pixel's edge where there is alpha).
     if constexpr (channels == colour)

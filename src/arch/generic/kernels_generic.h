@@ -5,8 +5,8 @@
 // remap_blocks_generic, png_filter_costs_generic and png_filter_row_generic
 // do what their x86-64 forms do (arch/x86/remap_x86.h,
 // arch/x86/png_filter_x86.h), 16 bytes a block, and the tests hold them to
-// the same definitions. PIXREMAP_GENERIC_VECTORS says whether the pass and
-// the filters use them: where the target's baseline has 16-byte vector
+// the same definitions. PIXREMAP_GENERIC_VECTORS says whether the kernel
+// table (arch/kernels.h) chooses them: where the target's baseline has 16-byte vector
 // registers (arm64's NEON, ppc64el's VSX, x86-64's SSE2 in a build without
 // its own kernels) and its byte order is little-endian, as the kernels'
 // lanes are. Elsewhere (i386, armhf and armel, whose baselines promise no

@@ -9,7 +9,7 @@
 // The lanes are little-endian: a 16-bit lane's low byte is the first in
 // memory, as the kernels' masks (set16, set32) and widening (unpacklo8)
 // take it. On a big-endian machine the kernels built on this struct are
-// not used (arch/generic/kernels_generic.h).
+// not used (arch/kernels.cpp).
 //
 // Internal linkage, like the kernels built from it.
 #pragma once
@@ -22,13 +22,11 @@ namespace {
 
 struct generic_ops {
     typedef std::uint8_t u8x16 __attribute__((vector_size(16)));
-    typedef std::int8_t i8x16 __attribute__((vector_size(16)));
     typedef std::uint16_t u16x8 __attribute__((vector_size(16)));
     typedef std::int16_t i16x8 __attribute__((vector_size(16)));
     typedef std::uint32_t u32x4 __attribute__((vector_size(16)));
     typedef std::uint64_t u64x2 __attribute__((vector_size(16)));
     typedef std::int16_t i16x16 __attribute__((vector_size(32)));
-    typedef std::uint8_t u8x32 __attribute__((vector_size(32)));
 
     using vec = u8x16;
     static constexpr std::size_t size = 16;

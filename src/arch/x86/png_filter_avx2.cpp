@@ -1,6 +1,6 @@
 // png_filter_avx2: the filter kernels of png/png_filter_blocks.h at 32
-// bytes, compiled with AVX2 for this file alone. The kernel table (arch/kernels.h) uses them
-// only on processors that have AVX2.
+// bytes, compiled with AVX2 for this file alone. The kernel table
+// (arch/kernels.h) uses them only on processors that have AVX2.
 #include "arch/x86/png_filter_x86.h"
 
 #include "arch/x86/vector_avx2.h"

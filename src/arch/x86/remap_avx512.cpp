@@ -1,6 +1,6 @@
 // remap_avx512: the blocks of remap/remap_blocks.h at 64 bytes, compiled
-// with AVX-512BW for this file alone. The kernel table (arch/kernels.h) uses it only on
-// processors that have AVX-512BW.
+// with AVX-512BW for this file alone. The kernel table (arch/kernels.h)
+// uses it only on processors that have AVX-512BW.
 #include "arch/x86/remap_x86.h"
 
 #include <immintrin.h>
