@@ -103,7 +103,7 @@ bool install_filter(int input_fd, int report_fd)
     scmp_filter_ctx filter = seccomp_init(SCMP_ACT_KILL_PROCESS);
     if (!filter)
         return false;
-    const auto fd_is = [](int fd) { return SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(fd)); };
+    const auto fd_is = [](int fd) { return SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(fd), 0); };
     const auto no_exec = SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0);
     int bad = 0;
     for (const allowed_call &call : decoder_calls) {
@@ -124,8 +124,8 @@ bool install_filter(int input_fd, int report_fd)
     // Lowering its own limits once the header is read.
     for (const int resource : {RLIMIT_CPU, RLIMIT_AS})
         bad |= seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prlimit64), 2,
-                                SCMP_A0(SCMP_CMP_EQ, 0),
-                                SCMP_A1(SCMP_CMP_EQ, static_cast<scmp_datum_t>(resource)));
+                                SCMP_A0(SCMP_CMP_EQ, 0, 0),
+                                SCMP_A1(SCMP_CMP_EQ, static_cast<scmp_datum_t>(resource), 0));
 #ifdef PIXREMAP_ADDRESS_SANITIZER
     // The sanitizers' runtime: its locks, its signal stack, and its reports
     // on stderr.
