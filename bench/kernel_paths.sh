@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # What each path of kernels (src/arch/kernels.h) costs a whole run on this
-# machine: the portable loops, the generic vector kernels (what arm64 and
-# ppc64el run, and x86-64 built with PIXREMAP_ARCH_KERNELS=OFF) and each
-# instruction set the processor has, chosen with PIXREMAP_KERNELS.
+# machine: the portable loops, the generic vector kernels (what ppc64el
+# runs, and x86-64 and arm64 built with PIXREMAP_ARCH_KERNELS=OFF) and each
+# instruction set the processor has (arm64's NEON; x86-64's SSE2, AVX2,
+# AVX-512), chosen with PIXREMAP_KERNELS.
 #
 #     bench/kernel_paths.sh [IMAGE...]     (RUNS=5 by default)
 #
@@ -26,6 +27,7 @@ if [ ${#images[@]} -eq 0 ]; then
 fi
 # The paths this machine runs (the tool takes the best it has for any other).
 paths=(portable generic)
+[ "$(uname -m)" = aarch64 ] && paths+=(neon)
 if [ "$(uname -m)" = x86_64 ]; then
     paths+=(sse2)
     grep -qw avx2 /proc/cpuinfo && paths+=(avx2)

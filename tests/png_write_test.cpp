@@ -515,8 +515,8 @@ TEST_P(filter_paths, agree_with_the_definition)
 
 // The paths with filter kernels (the portable one has none).
 INSTANTIATE_TEST_SUITE_P(paths, filter_paths,
-                         testing::Values(kernel_path::generic, kernel_path::sse2, kernel_path::avx2,
-                                         kernel_path::avx512),
+                         testing::Values(kernel_path::generic, kernel_path::neon, kernel_path::sse2,
+                                         kernel_path::avx2, kernel_path::avx512),
                          [](const testing::TestParamInfo<kernel_path> &p) { return std::string(kernel_path_name(p.param)); });
 
 } // namespace

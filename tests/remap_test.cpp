@@ -213,8 +213,8 @@ TEST_P(block_kernels, agree_with_the_maps)
 
 // The paths with block kernels (the portable one has none).
 INSTANTIATE_TEST_SUITE_P(paths, block_kernels,
-                         testing::Values(kernel_path::generic, kernel_path::sse2, kernel_path::avx2,
-                                         kernel_path::avx512),
+                         testing::Values(kernel_path::generic, kernel_path::neon, kernel_path::sse2,
+                                         kernel_path::avx2, kernel_path::avx512),
                          [](const testing::TestParamInfo<kernel_path> &p) { return std::string(kernel_path_name(p.param)); });
 
 } // namespace

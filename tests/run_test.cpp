@@ -216,8 +216,8 @@ TEST_P(kernel_paths, give_the_same_bytes)
 }
 
 INSTANTIATE_TEST_SUITE_P(all, kernel_paths,
-                         testing::Values(kernel_path::portable, kernel_path::generic, kernel_path::sse2,
-                                         kernel_path::avx2, kernel_path::avx512),
+                         testing::Values(kernel_path::portable, kernel_path::generic, kernel_path::neon,
+                                         kernel_path::sse2, kernel_path::avx2, kernel_path::avx512),
                          [](const testing::TestParamInfo<kernel_path> &p) { return std::string(kernel_path_name(p.param)); });
 
 TEST_F(byte_identity, repeated_runs_give_identical_bytes)

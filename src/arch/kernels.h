@@ -7,7 +7,8 @@
 //     done = k.remap_blocks(data, bytes, map, channels);
 //
 // A path is one set of kernels: the portable loops alone; the generic
-// vector kernels (arch/generic/); or one of x86-64's instruction sets. Each
+// vector kernels (arch/generic/); arm64's NEON (the generic ones, with the
+// pass's own); or one of x86-64's instruction sets. Each
 // block kernel does the whole blocks it can and returns where it stopped
 // (see remap/remap_blocks.h and png/png_filter_blocks.h); the callers do the
 // rest one byte at a time, so the portable path's kernels do nothing.
@@ -15,7 +16,7 @@
 // kernels() is the best path this build and processor have, chosen on the
 // first call. A build configured with PIXREMAP_KERNEL_SWITCH (test builds:
 // test.sh's, never the package's) reads the variable PIXREMAP_KERNELS then:
-// "portable", "generic", "sse2", "avx2" or "avx512" takes that path if it
+// "portable", "generic", "neon", "sse2", "avx2" or "avx512" takes that path if it
 // runs here, so that one machine runs every path it can end to end.
 #pragma once
 
@@ -24,7 +25,7 @@
 
 #include "remap/remap.h"
 
-enum class kernel_path { portable, generic, sse2, avx2, avx512 };
+enum class kernel_path { portable, generic, neon, sse2, avx2, avx512 };
 
 // The match search's bucket kernels (png/png_deflate_kernels.h), which
 // png_deflate inlines: which form, rather than a function.

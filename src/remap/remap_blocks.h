@@ -60,13 +60,23 @@ typename ops::vec bit_block(typename ops::vec v)
 }
 
 // The map on a block; a template argument, so that each loop has its map
-// inlined.
+// inlined. An instruction set with a shorter way to a map (arm64's table
+// lookup and bit reversal) gives its ops a digit_block or bit_block of
+// its own, which is used instead.
 template <class ops, byte_map map>
 typename ops::vec map_block(typename ops::vec v)
 {
     switch (map) {
-    case byte_map::digit: return digit_block<ops>(v);
-    case byte_map::bit: return bit_block<ops>(v);
+    case byte_map::digit:
+        if constexpr (requires { ops::digit_block(v); })
+            return ops::digit_block(v);
+        else
+            return digit_block<ops>(v);
+    case byte_map::bit:
+        if constexpr (requires { ops::bit_block(v); })
+            return ops::bit_block(v);
+        else
+            return bit_block<ops>(v);
     }
     __builtin_unreachable();
 }

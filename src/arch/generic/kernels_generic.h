@@ -6,13 +6,15 @@
 // do what their x86-64 forms do (arch/x86/remap_x86.h,
 // arch/x86/png_filter_x86.h), 16 bytes a block, and the tests hold them to
 // the same definitions. PIXREMAP_GENERIC_VECTORS says whether the kernel
-// table (arch/kernels.h) chooses them: where the target's baseline has 16-byte vector
-// registers (arm64's NEON, ppc64el's VSX, x86-64's SSE2 in a build without
-// its own kernels) and its byte order is little-endian, as the kernels'
-// lanes are. Elsewhere (i386, armhf and armel, whose baselines promise no
-// vector unit, the MIPS pair, s390x) GCC would lower the vectors to plain
-// code a lane at a time, slower than the one-byte loops it vectorises or
-// unrolls itself, so those loops stay.
+// table (arch/kernels.h) chooses them: where the target's baseline has
+// 16-byte vector registers (arm64's NEON, ppc64el's VSX, x86-64's SSE2 in
+// a build without its own kernels) and its byte order is little-endian, as
+// the kernels' lanes are. armhf's baseline promises no NEON: these files
+// are built for NEON there, and the table chooses them where the processor
+// has it (arch/arm/cpu_features.h). Elsewhere (i386 and armel, whose
+// baselines have no vector unit, the MIPS pair, s390x) GCC would lower the
+// vectors to plain code a lane at a time, slower than the one-byte loops
+// it vectorises or unrolls itself, so those loops stay.
 #pragma once
 
 #include <cstddef>
