@@ -81,8 +81,10 @@ test_packages=(googletest libgtest-dev libpng-dev libbenchmark-dev dpkg-dev file
 debian_packages=(debhelper lintian autopkgtest tzdata)
 # What the checks on other architectures need besides (tests/cross/):
 # Debian's cross compilers, qemu for programs and for whole machines (arm,
-# s390x, and x86 for i386 where this machine's kernel can't run it), and
-# cpio for their initramfs. Their libraries and kernels come as packages
+# s390x, ppc64el, the MIPS pair, and x86 for i386 where this machine's
+# kernel can't run it), and cpio for their initramfs. Their libraries and kernels come as packages
 # of their own architectures, unpacked, not installed.
-cross_packages=(g++-aarch64-linux-gnu g++-arm-linux-gnueabihf g++-i686-linux-gnu g++-s390x-linux-gnu
-                qemu-user qemu-system-arm qemu-system-misc qemu-system-x86 cpio)
+cross_packages=(g++-aarch64-linux-gnu g++-arm-linux-gnueabihf g++-arm-linux-gnueabi g++-i686-linux-gnu
+                g++-s390x-linux-gnu g++-powerpc64le-linux-gnu g++-mips64el-linux-gnuabi64 g++-mipsel-linux-gnu
+                qemu-user qemu-system-arm qemu-system-misc qemu-system-x86 qemu-system-ppc qemu-system-mips
+                cpio)

@@ -24,16 +24,16 @@ as_root=()
 
 # Debian's kernel for the architecture: the image alone, taken out of the
 # package of the version its metapackage names (linux-image-arm64:arm64,
-# linux-image-686-pae:i386, ...).
+# linux-image-686-pae:i386, ...): vmlinuz, or on ppc64el vmlinux.
 kernel_dir=$cross_dir/kernel-$kernel
-if [ ! -f "$kernel_dir/vmlinuz" ]; then
+if [ ! -f "$kernel_dir/image" ]; then
     package=$(apt-cache depends "linux-image-$kernel:$kernel_arch" | sed -n 's/^ *Depends: \(linux-image-[^:]*\).*/\1/p' | head -n 1)
     [ -n "$package" ] || { echo "boot.sh: apt knows no linux-image-$kernel:$kernel_arch" >&2; exit 1; }
     rm -rf "$kernel_dir"
     mkdir -p "$kernel_dir"
     (cd "$kernel_dir" && apt-get download -qq "${as_root[@]}" "$package:$kernel_arch" >/dev/null &&
-        dpkg-deb --fsys-tarfile ./*.deb | tar -x --wildcards './boot/vmlinuz-*' &&
-        mv boot/vmlinuz-* vmlinuz && rm -rf boot ./*.deb)
+        dpkg-deb --fsys-tarfile ./*.deb | tar -x --wildcards './boot/vmlinu[xz]-*' &&
+        mv boot/vmlinu[xz]-* image && rm -rf boot ./*.deb)
 fi
 
 # The initramfs.
@@ -104,7 +104,7 @@ chmod +x "$tree/init"
 
 # The boot. The console's lines end in CR LF.
 timeout 1800 "${qemu_system[@]}" -m 1G -nographic -no-reboot -nic none \
-    -kernel "$kernel_dir/vmlinuz" -initrd "$cross_dir/$arch/initramfs.cpio" \
+    -kernel "$kernel_dir/image" -initrd "$cross_dir/$arch/initramfs.cpio" \
     -append "console=$console rdinit=/init loglevel=1 panic=-1" </dev/null | tr -d '\r' >"$out.log" || true
 sed -n 's/^result //p' "$out.log" >"$out"
 grep -q '^confine_test: passed$' "$out.log" || { echo "boot.sh: confine_test failed on $arch (see $out.log)" >&2; exit 1; }

@@ -21,6 +21,9 @@
 #     SHA-256 on every input, which must be those of the amd64 build in
 #     build/, line for line.
 #
+# A boot (one emulated processor) runs beside the next architecture's
+# build, one boot at a time; its lines come when it is collected.
+#
 # Which way i386 goes is found out once, first, by building a tiny static
 # i386 program and running it: it must run, and on the kernel itself (it
 # sees the same processor as this shell does, not an emulator's i686).
@@ -142,6 +145,39 @@ package_for() {
 # "401 tests passed", from CTest's summary.
 passed() { sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1 tests passed/p' "$1"; }
 
+# A boot runs one emulated processor, a thread of this machine: it runs in
+# the background, one at a time, while the next architecture builds on the
+# other core, and is collected before the next boot starts and at the end.
+boot_arch=
+boot_pid=
+boot_start=0
+start_boot() {
+    local arch=$1 dir=$2 tool=$3
+    boot_arch=$arch
+    boot_start=$SECONDS
+    "$root/tests/cross/boot.sh" "$arch" "$dir/build" "$dir/results" "$tool" >"$dir/boot.out" 2>&1 &
+    boot_pid=$!
+}
+finish_boot() {
+    [ -n "$boot_arch" ] || return 0
+    local arch=$boot_arch dir=$cross_dir/$boot_arch status=0
+    boot_arch=
+    wait "$boot_pid" || status=$?
+    boot_pid=
+    cat "$dir/boot.out" >&2
+    [ "$status" -eq 0 ] || exit 1
+    echo "$arch: booted $(sed -n 's/^boot: \([^ ]*\) \(.*\)/Linux \2 (\1)/p' "$dir/results.log"), confine_test passed ($(seconds "$boot_start") s, beside what came after it)"
+    compare "$arch" "$dir/results"
+}
+# A boot left running when this stops is stopped with it (timeout hands
+# the signal on to qemu).
+stop_boot() {
+    [ -n "$boot_pid" ] || return 0
+    pkill -P "$boot_pid" 2>/dev/null || true
+    kill "$boot_pid" 2>/dev/null || true
+}
+trap stop_boot EXIT
+
 for arch in "$@"; do
     arch_setup "$arch"
     dir=$cross_dir/$arch
@@ -177,16 +213,15 @@ for arch in "$@"; do
         ctest --test-dir "$dir/build" --output-on-failure -j "$jobs" -LE slow -E '^package$' >"$dir/ctest.log" 2>&1 ||
             { cat "$dir/ctest.log" >&2; exit 1; }
         echo "$arch: $(passed "$dir/ctest.log") ($(seconds "$start") s)"
-        start=$SECONDS
         sh "$root/tests/cross/results.sh" "$tool" "$root/tests" "$cross_dir/inputs.txt" >"$dir/results"
+        compare "$arch" "$dir/results"
     else
         ctest --test-dir "$dir/build" --output-on-failure -j "$jobs" -L in_process >"$dir/ctest.log" 2>&1 ||
             { cat "$dir/ctest.log" >&2; exit 1; }
         echo "$arch: $(passed "$dir/ctest.log") under qemu-user ($(seconds "$start") s)"
-        start=$SECONDS
-        "$root/tests/cross/boot.sh" "$arch" "$dir/build" "$dir/results" "$tool"
-        echo "$arch: booted $(sed -n 's/^boot: \([^ ]*\) \(.*\)/Linux \2 (\1)/p' "$dir/results.log"), confine_test passed ($(seconds "$start") s)"
+        finish_boot
+        start_boot "$arch" "$dir" "$tool"
     fi
-    compare "$arch" "$dir/results"
-    echo "$arch: done ($(seconds "$arch_start") s in all)"
+    echo "$arch: built, packaged and tested in $(seconds "$arch_start") s"
 done
+finish_boot

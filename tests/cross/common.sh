@@ -25,15 +25,35 @@ arch_setup() {
     qemu_system=()
     console=
     case $arch in
-        # An arm64 kernel also runs armhf programs (32-bit compatibility):
-        # armhf boots the arm64 kernel with armhf programs on it. The
-        # Cortex-A57 runs 32-bit programs, and boots faster under emulation
-        # than qemu's "max" processor.
-        arm64 | armhf)
+        # An arm64 kernel also runs armhf and armel programs (32-bit
+        # compatibility): both boot the arm64 kernel with their programs on
+        # it. The Cortex-A57 runs 32-bit programs, and boots faster under
+        # emulation than qemu's "max" processor.
+        arm64 | armhf | armel)
             kernel=arm64
             kernel_arch=arm64
             qemu_system=(qemu-system-aarch64 -M virt -cpu cortex-a57)
             console=ttyAMA0 ;;
+        # TCG has none of the speculation mitigations pseries asks for by
+        # default; asking for none keeps qemu from warning of each.
+        ppc64el)
+            kernel=powerpc64le
+            kernel_arch=ppc64el
+            qemu_system=(qemu-system-ppc64 -M pseries,cap-cfpc=broken,cap-sbbc=broken,cap-ibs=broken,cap-ccf-assist=off)
+            console=hvc0 ;;
+        # Debian's Malta kernels: MIPS64 release 2 for mips64el, MIPS32
+        # release 2 (qemu's default 24Kf) for mipsel, each the baseline its
+        # programs are built for.
+        mips64el)
+            kernel=5kc-malta
+            kernel_arch=mips64el
+            qemu_system=(qemu-system-mips64el -M malta -cpu 5KEc)
+            console=ttyS0 ;;
+        mipsel)
+            kernel=4kc-malta
+            kernel_arch=mipsel
+            qemu_system=(qemu-system-mipsel -M malta)
+            console=ttyS0 ;;
         s390x)
             kernel=s390x
             kernel_arch=s390x
