@@ -10,6 +10,9 @@
 #include <stdexcept>
 
 #include <fcntl.h>
+#if defined(__i386__)
+#include <fpu_control.h>
+#endif
 #include <png.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -164,7 +167,21 @@ std::vector<std::string> list_dir(const fs::path &dir)
 decoded stb_decode(const fs::path &file)
 {
     decoded image;
+#if defined(__i386__)
+    // On i386 the tool decodes a PSD with the x87 rounding each step to
+    // float, as every other architecture's float arithmetic does (its
+    // matte removal, decode.cpp): so is the decode it is held to.
+    fpu_control_t x87;
+    _FPU_GETCW(x87);
+    if (file.extension() == ".psd") {
+        const fpu_control_t single = (x87 & ~_FPU_EXTENDED) | _FPU_SINGLE;
+        _FPU_SETCW(single);
+    }
     unsigned char *pixels = stbi_load(file.c_str(), &image.width, &image.height, &image.channels, 0);
+    _FPU_SETCW(x87);
+#else
+    unsigned char *pixels = stbi_load(file.c_str(), &image.width, &image.height, &image.channels, 0);
+#endif
     if (!pixels) {
         image.error = stbi_failure_reason();
         return image;
