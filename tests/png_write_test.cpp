@@ -478,6 +478,7 @@ TEST(filters, every_kernel_agrees_with_the_definition)
 #include "arch/kernels.h"
 #ifdef PIXREMAP_X86_64
 #include "arch/x86/png_deflate_sse2.h"
+#include "arch/x86/png_deflate_x86.h"
 #endif
 
 namespace {
@@ -523,10 +524,11 @@ INSTANTIATE_TEST_SUITE_P(paths, filter_paths,
 
 namespace {
 
-// A form of the match search's kernels, and why this machine can't run it
-// (null if it can).
+// A form of the match search's kernels, and the path whose instruction set
+// it needs (portable: none beyond the build's).
 struct bucket_kernel_form {
     const char *name;
+    kernel_path needs;
     candidates (*compare_bucket)(const png_deflate_bucket &, unsigned, std::int32_t, std::uint32_t);
     void (*hash_positions)(const unsigned char *, std::size_t, std::size_t, std::uint16_t *);
 };
@@ -542,6 +544,8 @@ using deflate_kernels = testing::TestWithParam<bucket_kernel_form>;
 TEST_P(deflate_kernels, agree_with_the_portable_form)
 {
     const bucket_kernel_form &k = GetParam();
+    if (!kernel_path_runs(k.needs))
+        GTEST_SKIP() << "this processor has no " << kernel_path_name(k.needs);
     noise_source n{35};
     for (int round = 0; round < 20000; ++round) {
         png_deflate_bucket b;
@@ -572,12 +576,16 @@ TEST_P(deflate_kernels, agree_with_the_portable_form)
 
 INSTANTIATE_TEST_SUITE_P(
     paths, deflate_kernels,
-    testing::Values(bucket_kernel_form{"generic", generic_bucket_kernels::compare_bucket,
+    testing::Values(bucket_kernel_form{"generic", kernel_path::portable, generic_bucket_kernels::compare_bucket,
                                        generic_bucket_kernels::hash_positions}
 #ifdef PIXREMAP_X86_64
                     ,
-                    bucket_kernel_form{"sse2", sse2_bucket_kernels::compare_bucket,
-                                       sse2_bucket_kernels::hash_positions}
+                    bucket_kernel_form{"sse2", kernel_path::portable, sse2_bucket_kernels::compare_bucket,
+                                       sse2_bucket_kernels::hash_positions},
+                    bucket_kernel_form{"avx2", kernel_path::avx2, avx2_bucket_kernels::compare_bucket,
+                                       avx2_bucket_kernels::hash_positions},
+                    bucket_kernel_form{"avx512", kernel_path::avx512, avx512_bucket_kernels::compare_bucket,
+                                       avx512_bucket_kernels::hash_positions}
 #endif
                     ),
     [](const testing::TestParamInfo<bucket_kernel_form> &p) { return std::string(p.param.name); });

@@ -134,8 +134,8 @@ kernel_table kernels_for(kernel_path path)
 #endif
 #ifdef PIXREMAP_X86_64
     case kernel_path::sse2: return {remap_blocks_sse2, png_filter_costs_sse2, png_filter_row_sse2, bucket_form::sse2};
-    case kernel_path::avx2: return {remap_blocks_avx2, png_filter_costs_avx2, png_filter_row_avx2, bucket_form::sse2};
-    case kernel_path::avx512: return {remap_widest, png_filter_costs_avx2, png_filter_row_avx2, bucket_form::sse2};
+    case kernel_path::avx2: return {remap_blocks_avx2, png_filter_costs_avx2, png_filter_row_avx2, bucket_form::avx2};
+    case kernel_path::avx512: return {remap_widest, png_filter_costs_avx2, png_filter_row_avx2, bucket_form::avx512};
 #else
     case kernel_path::sse2:
     case kernel_path::avx2:

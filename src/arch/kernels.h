@@ -29,7 +29,7 @@ enum class kernel_path { portable, generic, neon, sse2, avx2, avx512 };
 
 // The match search's bucket kernels (png/png_deflate_kernels.h), which
 // png_deflate inlines: which form, rather than a function.
-enum class bucket_form { portable, generic, sse2 };
+enum class bucket_form { portable, generic, sse2, avx2, avx512 };
 
 struct kernel_table {
     std::size_t (*remap_blocks)(unsigned char *data, std::size_t bytes, byte_map map, int channels);
