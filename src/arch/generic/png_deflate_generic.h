@@ -15,31 +15,40 @@ struct generic_bucket_kernels {
     typedef std::uint32_t u32x4 __attribute__((vector_size(16)));
     typedef std::int32_t i32x4 __attribute__((vector_size(16)));
 
-    // Bit j of the result for slot j: lane l of m[k] is slot 4k + l.
-    [[gnu::always_inline]] static unsigned slot_bits(const i32x4 (&m)[4])
+    // All four lanes of v ORed together. (By reference: a vector passed
+    // by value has no set ABI on targets without vector registers.)
+    [[gnu::always_inline]] static std::uint32_t lanes_or(const u32x4 &lanes)
     {
-        const u32x4 weight = {1, 2, 4, 8};
-        const u32x4 v = (reinterpret_cast<const u32x4 &>(m[0]) & weight) |
-                        (reinterpret_cast<const u32x4 &>(m[1]) & (weight << 4)) |
-                        (reinterpret_cast<const u32x4 &>(m[2]) & (weight << 8)) |
-                        (reinterpret_cast<const u32x4 &>(m[3]) & (weight << 12));
-        return v[0] | v[1] | v[2] | v[3];
+        u32x4 v = lanes;
+        v |= __builtin_shufflevector(v, v, 2, 3, 0, 1);
+        v |= __builtin_shufflevector(v, v, 1, 0, 3, 2);
+        return v[0];
     }
 
+    // Each lane of a compare's result weighted with its slot's bit (lane l
+    // of group k is slot 4k + l), the reach applied before the bits are
+    // gathered, and the three and four masks gathered together, in the low
+    // and high halves of one word: where the reach itself isn't asked for
+    // (all but the end of the data) it isn't gathered.
     [[gnu::always_inline]] static candidates compare_bucket(const png_deflate_bucket &b, unsigned count,
                                                             std::int32_t lowest, std::uint32_t head)
     {
-        i32x4 reach[4], three[4], four[4];
+        const u32x4 weight = {1, 2, 4, 8};
+        u32x4 reach = {0, 0, 0, 0}, three_four = {0, 0, 0, 0};
         for (int k = 0; k < 4; ++k) {
             i32x4 p;
             u32x4 h;
             std::memcpy(&p, b.position + 4 * k, sizeof p);
             std::memcpy(&h, b.head + 4 * k, sizeof h);
-            reach[k] = p >= lowest;
-            three[k] = (h & 0x00ffffffu) == (head & 0x00ffffffu);
-            four[k] = h == head;
+            const u32x4 r = reinterpret_cast<u32x4>(p > lowest - 1);
+            const u32x4 three = reinterpret_cast<u32x4>((h & 0x00ffffffu) == (head & 0x00ffffffu)) & r;
+            const u32x4 four = reinterpret_cast<u32x4>(h == head) & r;
+            reach |= r & (weight << (4 * k));
+            three_four |= (three & (weight << (4 * k))) | (four & (weight << (4 * k + 16)));
         }
-        return in_filled_reach({slot_bits(reach), slot_bits(three), slot_bits(four)}, count);
+        const unsigned filled = (1u << count) - 1;
+        const std::uint32_t gathered = lanes_or(three_four);
+        return {lanes_or(reach) & filled, gathered & filled, gathered >> 16 & filled};
     }
 
     static void hash_positions(const unsigned char *w, std::size_t from, std::size_t to,

@@ -14,6 +14,7 @@
 // Internal linkage, like the kernels built from it.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -26,7 +27,6 @@ struct generic_ops {
     typedef std::int16_t i16x8 __attribute__((vector_size(16)));
     typedef std::uint32_t u32x4 __attribute__((vector_size(16)));
     typedef std::uint64_t u64x2 __attribute__((vector_size(16)));
-    typedef std::int16_t i16x16 __attribute__((vector_size(32)));
 
     using vec = u8x16;
     static constexpr std::size_t size = 16;
@@ -77,14 +77,21 @@ struct generic_ops {
     {
         return __builtin_shufflevector(a, b, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
     }
-    // Signed 16-bit lanes of a, then b, saturated to unsigned bytes.
+    // Signed 16-bit lanes of a, then b, saturated to unsigned bytes: each
+    // lane clamped, then its low byte taken (the first of its two in
+    // memory on a little-endian machine, the second on a big-endian one).
     static vec packus16(vec a, vec b)
     {
-        i16x16 both = __builtin_shufflevector(reinterpret_cast<i16x8>(a), reinterpret_cast<i16x8>(b), 0, 1, 2,
-                                              3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-        both = both < 0 ? i16x16{} : both;
-        both = both > 255 ? i16x16{} + 255 : both;
-        return __builtin_convertvector(both, u8x16);
+        const auto clamp = [](vec v) {
+            i16x8 s = reinterpret_cast<i16x8>(v);
+            s = s < 0 ? i16x8{} : s;
+            s = s > 255 ? i16x8{} + 255 : s;
+            return reinterpret_cast<vec>(s);
+        };
+        if constexpr (std::endian::native == std::endian::little)
+            return __builtin_shufflevector(clamp(a), clamp(b), 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+        else
+            return __builtin_shufflevector(clamp(a), clamp(b), 1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
     }
     // The sums of the bytes of each 8, in 64-bit lanes: pairs, then fours,
     // then eights added within each lane.
