@@ -10,13 +10,11 @@
 #include <stdexcept>
 
 #include <fcntl.h>
-#if defined(__i386__)
-#include <fpu_control.h>
-#endif
 #include <png.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "decode/x87.h"
 #include "remap/remap.h"
 #include "stb_image.h"
 #include "stb_write.h"
@@ -169,18 +167,15 @@ decoded stb_decode(const fs::path &file)
     decoded image;
 #if defined(__i386__)
     // On i386 the tool decodes a PSD with the x87 rounding each step to
-    // float, as every other architecture's float arithmetic does (its
-    // matte removal, decode.cpp): so is the decode it is held to.
-    fpu_control_t x87;
-    _FPU_GETCW(x87);
-    if (file.extension() == ".psd") {
-        const fpu_control_t single = (x87 & ~_FPU_EXTENDED) | _FPU_SINGLE;
-        _FPU_SETCW(single);
-    }
+    // float, as every other architecture's arithmetic does: so is the
+    // decode it is held to.
+    const bool psd = file.extension() == ".psd";
+    const fpu_control_t x87 = psd ? x87_round_to_float() : 0;
+#endif
     unsigned char *pixels = stbi_load(file.c_str(), &image.width, &image.height, &image.channels, 0);
-    _FPU_SETCW(x87);
-#else
-    unsigned char *pixels = stbi_load(file.c_str(), &image.width, &image.height, &image.channels, 0);
+#if defined(__i386__)
+    if (psd)
+        x87_restore(x87);
 #endif
     if (!pixels) {
         image.error = stbi_failure_reason();

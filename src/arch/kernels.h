@@ -28,7 +28,9 @@
 enum class kernel_path { portable, generic, neon, sse2, avx2, avx512 };
 
 // The match search's bucket kernels (png/png_deflate_kernels.h), which
-// png_deflate inlines: which form, rather than a function.
+// png_deflate's encode loop inlines, built once for each form (the AVX2
+// and AVX-512 ones in files of their own): which form, rather than a
+// function.
 enum class bucket_form { portable, generic, sse2, avx2, avx512 };
 
 struct kernel_table {

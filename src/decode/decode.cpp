@@ -18,11 +18,9 @@
 #include <cstring>
 
 #include <unistd.h>
-#if defined(__i386__)
-#include <fpu_control.h>
-#endif
 
 #include "decode/codec.h"
+#include "decode/x87.h"
 #include "decode/jpeg_frame.h"
 #include "image.h"
 
@@ -222,15 +220,6 @@ bool is_psd(const decode_input &in)
 {
     return in.end - in.start >= 4 && std::memcmp(in.data + in.start, "8BPS", 4) == 0;
 }
-
-fpu_control_t x87_round_to_float()
-{
-    fpu_control_t before;
-    _FPU_GETCW(before);
-    fpu_control_t single = (before & ~_FPU_EXTENDED) | _FPU_SINGLE;
-    _FPU_SETCW(single);
-    return before;
-}
 #endif
 
 void pack_rgba_to_rgb(unsigned char *pixels, int w, int h)
@@ -396,7 +385,7 @@ unsigned char *decode_pixels(decode_input *in, int *width, int *height, int *cha
         codec_decode(&callbacks, in, wide, pic ? 4 : 0, &w, &h, &c, &why));
 #if defined(__i386__)
     if (psd)
-        _FPU_SETCW(x87);
+        x87_restore(x87);
 #endif
     if (!pixels) {
         *reason = in->error ? std::strerror(in->error) : why;

@@ -1,8 +1,9 @@
 // png_deflate_sse2: the match search's kernels of png_deflate_kernels.h
 // with SSE2, which every x86-64 processor has: a bucket's 16 positions and
 // first bytes compared 4 at a time, and positions hashed 4 at a time.
-// Included by png_deflate.cpp on x86-64 and by the tests, which hold it to
-// the portable form.
+// Included by png_deflate.cpp on x86-64, by png_deflate_x86.h, whose forms
+// hash as this one does, and by the tests, which hold it to the portable
+// form.
 #pragma once
 
 #include <emmintrin.h>

@@ -5,7 +5,7 @@
 // has the set. AVX2 compares a bucket's 16 slots 8 at a time and takes each
 // mask's bits straight from the lanes; AVX-512 compares all 16 at once into
 // mask registers, the filled slots and the reach applied by the compares
-// themselves. Both hash positions with SSE2 (png_deflate_sse2.h): the
+// themselves. Both take SSE2's hashing (png_deflate_sse2.h) as it is: the
 // hashes are a small share of the work, computed apart from the searches.
 //
 // Each function is built for its own set, so that the tests can call it
@@ -27,7 +27,7 @@ void png_deflate_encode_avx512(png_deflate *z, std::size_t stop);
 
 namespace {
 
-struct avx2_bucket_kernels {
+struct avx2_bucket_kernels : sse2_bucket_kernels {
     // A lane's top bit is its slot's: eight slots from each half.
     [[gnu::always_inline, gnu::target("avx2")]] static unsigned slots(__m256i low, __m256i high)
     {
@@ -61,14 +61,9 @@ struct avx2_bucket_kernels {
                  filled;
         return c;
     }
-
-    static void hash_positions(const unsigned char *w, std::size_t from, std::size_t to, std::uint16_t *hashes)
-    {
-        sse2_bucket_kernels::hash_positions(w, from, to, hashes);
-    }
 };
 
-struct avx512_bucket_kernels {
+struct avx512_bucket_kernels : sse2_bucket_kernels {
     [[gnu::always_inline, gnu::target("avx512f")]] static candidates
     compare_bucket(const png_deflate_bucket &b, unsigned count, std::int32_t lowest, std::uint32_t head)
     {
@@ -81,11 +76,6 @@ struct avx512_bucket_kernels {
         const __mmask16 three = _mm512_mask_testn_epi32_mask(reach, differ, _mm512_set1_epi32(0x00ffffff));
         const __mmask16 four = _mm512_mask_testn_epi32_mask(three, differ, differ);
         return {reach, three, four};
-    }
-
-    static void hash_positions(const unsigned char *w, std::size_t from, std::size_t to, std::uint16_t *hashes)
-    {
-        sse2_bucket_kernels::hash_positions(w, from, to, hashes);
     }
 };
 
